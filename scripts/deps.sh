@@ -1,0 +1,36 @@
+#!/bin/sh
+# Installs the Debian packages a task needs, if any are missing.
+# usage: scripts/deps.sh GROUP...   (build engine test windows bench)
+set -eu
+
+packages=
+for group in "$@"; do
+    case $group in
+        build)   packages="$packages cmake g++ make binutils" ;;
+        engine)  packages="$packages firebird3.0-server-core firebird3.0-utils firebird-dev libboost-dev tzdata" ;;
+        test)    packages="$packages googletest libgtest-dev faketime firebird3.0-server clang libclang-rt-14-dev dpkg-dev file" ;;
+        windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64 wine wine64 zip" ;;
+        bench)   packages="$packages libbenchmark-dev gnuplot-nox" ;;
+        *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
+    esac
+done
+
+missing=
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+if ! command -v apt-get >/dev/null; then
+    echo "Missing packages:$missing. This script installs them on Debian or Ubuntu only." >&2
+    exit 1
+fi
+sudo=
+if [ "$(id -u)" != 0 ]; then
+    command -v sudo >/dev/null || { echo "Missing packages:$missing. Install them as root." >&2; exit 1; }
+    sudo=sudo
+fi
+echo "Installing:$missing"
+$sudo apt-get update -qq
+# firebird3.0-server asks for a SYSDBA password: leave it to the package.
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing > /dev/null

@@ -1,0 +1,9 @@
+/* morvanfn: removes its six functions from the current database.
+ * DROP fails while a view, procedure or trigger uses a function. */
+DROP EXTERNAL FUNCTION FN_SHORTDATE;
+DROP EXTERNAL FUNCTION FN_CURRYR;
+DROP EXTERNAL FUNCTION FN_STRLEN;
+DROP EXTERNAL FUNCTION FN_STRCAT;
+DROP EXTERNAL FUNCTION FN_FULLCAT;
+DROP EXTERNAL FUNCTION FN_PAD;
+COMMIT;

@@ -1,0 +1,45 @@
+#!/bin/sh
+# FN_SHORTDATE and FN_CURRYR against the clock: the engine runs embedded under
+# faketime at fixed instants and in given time zones, so the functions must
+# read the local date (not UTC) when they are called.
+#
+# usage: clock_test.sh BUILD_DIR
+set -eu
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$build/clocktest
+root=$work/root
+
+command -v faketime >/dev/null || { echo "faketime not found (Debian: apt-get install faketime)"; exit 1; }
+rm -rf "$work"
+sh "$here/fbroot.sh" "$root" "$build"
+export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
+db=$work/clock.fdb
+echo "CREATE DATABASE '$db';" | isql-fb -q
+isql-fb -q -i "$here/../sql/declare.sql" "$db"
+
+failed=0 passed=0
+# zone | local instant | FN_SHORTDATE() | FN_CURRYR() | the UTC year then
+check() {
+    got=$(echo "SET LIST ON; SELECT FN_SHORTDATE() AS d, FN_CURRYR() AS y FROM RDB\$DATABASE;" |
+        TZ=$1 FAKETIME_DONT_FAKE_MONOTONIC=1 faketime "$2" isql-fb -q "$db" |
+        awk '$1 == "D" || $1 == "Y" { printf "%s ", $2 }')
+    utc=$(TZ=$1 faketime "$2" date -u +%Y)
+    if [ "$got" = "$3 $4 " ] && [ "$utc" = "$5" ]; then
+        echo "ok     $1 $2: $got(UTC year $utc)"
+        passed=$((passed + 1))
+    else
+        echo "FAILED $1 $2: got '$got' (UTC year $utc), want '$3 $4 ' (UTC year $5)"
+        failed=$((failed + 1))
+    fi
+}
+check UTC        "2007-01-05 12:00:00" 07-01-05- 2007 2007
+check UTC        "2000-02-29 09:15:00" 00-02-29- 2000 2000
+check UTC        "1999-12-31 23:59:00" 99-12-31- 1999 1999
+# 14 hours ahead of UTC: just past local midnight it is the new year here,
+# still the old one in UTC.
+check Etc/GMT-14 "2027-01-01 00:30:00" 27-01-01- 2027 2026
+# 11 hours behind UTC: still the old year here, the new one in UTC.
+check Etc/GMT+11 "2026-12-31 23:30:00" 26-12-31- 2026 2027
+echo "clock: $passed passed, $failed failed"
+[ "$failed" = 0 ]

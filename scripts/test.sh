@@ -1,15 +1,22 @@
 #!/bin/sh
-# The whole test suite: installs what it needs, builds, and runs every layer
-# through CTest.
-# usage: scripts/test.sh [BUILD_DIR]
+# The whole test suite: installs what it needs, builds every configuration
+# (CMakePresets.json) and runs every layer through CTest.
+# usage: scripts/test.sh
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$top/build}
+cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-sh "$top/scripts/deps.sh" build engine test
+sh scripts/deps.sh build engine test
 
-echo "== Release build: unit, module, SQL and clock tests"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMORVANFN_TESTS=ON > /dev/null
-cmake --build "$build" -j "$jobs"
-ctest --test-dir "$build" --output-on-failure -j "$jobs"
+step() {
+    echo
+    echo "== $1"
+    cmake --preset "$2" > /dev/null
+    cmake --build --preset "$2" -j "$jobs"
+    ctest --preset "$2" -j "$jobs"
+}
+
+step "Release: unit, module, SQL, clock and server tests" release
+step "AddressSanitizer + UndefinedBehaviorSanitizer: unit and concurrency tests" asan
+step "ThreadSanitizer: concurrency test" tsan
+step "libFuzzer: every target, a bounded number of inputs" fuzz

@@ -1,0 +1,95 @@
+#!/bin/sh
+# The functions in a real multi-threaded server: Debian's /usr/sbin/firebird
+# runs with a private root, port and security database, and four isql-fb
+# clients call every function over TCP at once, each with arguments of its
+# own, each checking its results against the engine's built-in functions.
+# Afterwards the server must still answer; then it is ended by its pid.
+#
+# usage: server_test.sh BUILD_DIR [PORT]
+set -eu
+build=$(cd "$1" && pwd)
+port=${2:-$((30000 + $$ % 20000))}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$build/servertest
+root=$work/root
+clients=4
+rows=50000
+password=morvanfn-test
+
+[ -x /usr/sbin/firebird ] || { echo "/usr/sbin/firebird not found (Debian: apt-get install firebird3.0-server)"; exit 1; }
+rm -rf "$work"
+mkdir -p "$work"
+sh "$here/fbroot.sh" "$root" "$build" \
+    "RemoteServicePort = $port" "RemoteBindAddress = 127.0.0.1" "SecurityDatabase = $root/security.fdb"
+export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp"
+
+# The security database and the test database, made embedded before the
+# server starts.
+embedded() { ISC_USER=SYSDBA isql-fb -q -m "$@"; }
+printf "CREATE DATABASE '%s';\nCREATE USER SYSDBA PASSWORD '%s' USING PLUGIN Srp;\nCOMMIT;\n" \
+    "$root/security.fdb" "$password" | embedded
+db=$work/test.fdb
+echo "CREATE DATABASE '$db';" | embedded
+embedded -i "$here/../sql/declare.sql" "$db"
+
+/usr/sbin/firebird > "$work/server.log" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+remote() { isql-fb -q -m -user SYSDBA -password "$password" "inet://127.0.0.1:$port/$db" "$@"; }
+for i in $(seq 50); do
+    echo "SELECT 1 FROM RDB\$DATABASE;" | remote > /dev/null 2>&1 && break
+    kill -0 $server 2>/dev/null || { echo "the server did not start:"; cat "$work/server.log"; exit 1; }
+    sleep 0.2
+done
+
+# Client c: its own widths, values and texts over $rows rows.  Texts compare
+# with a '|' after them, since '=' ignores trailing blanks.
+client_sql() {
+    cat <<SQL
+SET LIST ON;
+SELECT COUNT(*) AS calls,
+       SUM(IIF(FN_PAD(v, w) || '|' = CASE WHEN CHAR_LENGTH(v) >= w THEN CAST(v AS VARCHAR(11))
+                                          WHEN v < 0 THEN '-' || LPAD(-v, w - 1, '0')
+                                          ELSE LPAD(v, w, '0') END || '|', 0, 1)
+         + IIF(FN_STRLEN(a) = OCTET_LENGTH(a), 0, 1)
+         + IIF(FN_STRCAT(a, b) || '|' = TRIM(TRAILING FROM a) || TRIM(TRAILING FROM b) || '|', 0, 1)
+         + IIF(FN_FULLCAT(a, b) || '|' = a || b || '|', 0, 1)
+         + IIF(FN_CURRYR() - EXTRACT(YEAR FROM CURRENT_DATE) IN (0, 1), 0, 1)
+         + IIF(CHAR_LENGTH(FN_SHORTDATE()) = 9, 0, 1)) AS wrong
+FROM (
+    WITH RECURSIVE r AS (SELECT 0 AS i FROM RDB\$DATABASE UNION ALL SELECT i + 1 FROM r WHERE i < 999),
+         s AS (SELECT r1.i * 1000 + r2.i AS i FROM r r1 CROSS JOIN r r2 WHERE r1.i * 1000 + r2.i < $rows)
+    SELECT MOD(i * 7919 + $1 * 104729, 2000000) * (1 - 2 * MOD(i, 2)) AS v,
+           MOD(i + $1 * 37, 40) AS w,
+           RPAD('c$1-' || i, MOD(i, 17) + $1 + 5, ' ') AS a,
+           LPAD(i, MOD(i, 9) + 1, ' ') || RPAD('', $1, ' ') AS b
+    FROM s);
+SQL
+}
+pids=
+for c in $(seq $clients); do
+    client_sql "$c" | remote > "$work/client$c.out" 2>&1 &
+    pids="$pids $!"
+done
+status=0
+for p in $pids; do wait "$p" || status=1; done
+
+failed=0
+for c in $(seq $clients); do
+    calls=$(awk '$1 == "CALLS" {print $2}' "$work/client$c.out")
+    wrong=$(awk '$1 == "WRONG" {print $2}' "$work/client$c.out")
+    if [ "$calls" = "$rows" ] && [ "$wrong" = 0 ]; then
+        echo "ok     client $c: $rows rows, 6 functions a row, 0 wrong"
+    else
+        echo "FAILED client $c:"; cat "$work/client$c.out"; failed=1
+    fi
+done
+if echo "SELECT FN_PAD(1, 3) FROM RDB\$DATABASE;" | remote | grep -q 001; then
+    echo "ok     the server still answers"
+else
+    echo "FAILED the server no longer answers"; failed=1
+fi
+kill $server
+wait $server 2>/dev/null || true
+trap - EXIT
+[ $status = 0 ] && [ $failed = 0 ]

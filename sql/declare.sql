@@ -13,8 +13,8 @@
  *                        w > 255 as 255; never truncates the number
  *
  * Sizes are in bytes (CHARACTER SET NONE, so the script works in a UTF8
- * database too): FN_STRCAT and FN_FULLCAT take texts of up to 16383 bytes
- * each and return up to 32766, so every result fits its buffer; a longer
+ * database too): FN_STRCAT and FN_FULLCAT take texts of up to 16382 bytes
+ * each and return up to 32764, so every result fits its buffer; a longer
  * argument is refused by the engine with "string right truncation".  A text
  * ends at its first 0x00 byte.
  *
@@ -37,16 +37,16 @@ DECLARE EXTERNAL FUNCTION FN_STRLEN
     ENTRY_POINT '_fn_strlen' MODULE_NAME 'morvanfn';
 
 DECLARE EXTERNAL FUNCTION FN_STRCAT
-    CSTRING(16383) CHARACTER SET NONE,
-    CSTRING(16383) CHARACTER SET NONE,
-    CSTRING(32766) CHARACTER SET NONE
+    CSTRING(16382) CHARACTER SET NONE,
+    CSTRING(16382) CHARACTER SET NONE,
+    CSTRING(32764) CHARACTER SET NONE
     RETURNS PARAMETER 3
     ENTRY_POINT '_fn_strcat' MODULE_NAME 'morvanfn';
 
 DECLARE EXTERNAL FUNCTION FN_FULLCAT
-    CSTRING(16383) CHARACTER SET NONE,
-    CSTRING(16383) CHARACTER SET NONE,
-    CSTRING(32766) CHARACTER SET NONE
+    CSTRING(16382) CHARACTER SET NONE,
+    CSTRING(16382) CHARACTER SET NONE,
+    CSTRING(32764) CHARACTER SET NONE
     RETURNS PARAMETER 3
     ENTRY_POINT '_fn_fullcat' MODULE_NAME 'morvanfn';
 

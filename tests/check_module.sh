@@ -1,27 +1,30 @@
 #!/bin/sh
-# The module's outside: exactly the six entry points exported, only the C
-# runtime needed, and no allocation function imported.
-# usage: check_module.sh path/to/morvanfn.so
+# A module's outside: exactly the given exports, exactly the given NEEDED
+# libraries, and no allocation function imported unless ALLOC=allowed.
+# usage: check_module.sh MODULE "EXPORT..." "NEEDED..." [ALLOC]
 set -eu
-module=$1
+module=$1 want_exports=$2 want_needed=$3 alloc_rule=${4:-none}
 fail=0
 
-exported=$(nm -D --defined-only "$module" | awk '{print $3}' | sort | tr '\n' ' ')
-want="_fn_curryr _fn_fullcat _fn_pad _fn_shortdate _fn_strcat _fn_strlen "
-if [ "$exported" != "$want" ]; then
-    echo "exports: got [$exported], want [$want]"; fail=1
+sorted() { tr ' ' '\n' | grep -v '^$' | sort | tr '\n' ' '; }
+
+exported=$(nm -D --defined-only "$module" | awk '{print $3}' | sorted)
+if [ "$exported" != "$(echo "$want_exports" | sorted)" ]; then
+    echo "exports: got [$exported], want [$want_exports]"; fail=1
 fi
 
-needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-if [ "$needed" != "libc.so.6 " ]; then
-    echo "NEEDED: got [$needed], want [libc.so.6 ]"; fail=1
+needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sorted)
+if [ "$needed" != "$(echo "$want_needed" | sorted)" ]; then
+    echo "NEEDED: got [$needed], want [$want_needed]"; fail=1
 fi
 
-alloc=$(nm -D --undefined-only "$module" | awk '{print $2}' | sed 's/@.*//' |
-    grep -E '^(malloc|calloc|realloc|reallocarray|free|aligned_alloc|posix_memalign|memalign|valloc|strdup|strndup|_Znwm|_Znam|_ZdlPv|_ZdaPv|_Zn.*|_Zd.*)$' || true)
-if [ -n "$alloc" ]; then
-    echo "imports allocation functions: $alloc"; fail=1
+if [ "$alloc_rule" = none ]; then
+    alloc=$(nm -D --undefined-only "$module" | awk '{print $2}' | sed 's/@.*//' |
+        grep -E '^(malloc|calloc|realloc|reallocarray|free|aligned_alloc|posix_memalign|memalign|valloc|strdup|strndup|_Znw.*|_Zna.*|_Zdl.*|_Zda.*)$' || true)
+    if [ -n "$alloc" ]; then
+        echo "imports allocation functions:" $alloc; fail=1
+    fi
 fi
 
-[ $fail = 0 ] && echo "exports, NEEDED and imports as they should be"
+[ $fail = 0 ] && echo "$module: exports, NEEDED and imports as they should be"
 exit $fail

@@ -29,7 +29,7 @@ case $name in
     *udr*)
         # UDR modules need no UDF access at all.
         sh "$here/fbroot.sh" "$root" None
-        ln -sfn "$build/morvanfn_udr.so" "$root/udr/morvanfn_udr.so" ;;
+        cp "$build/libmorvanfn_udr.so" "$root/udr/" ;;
     *)
         sh "$here/fbroot.sh" "$root" "$build" ;;
 esac
@@ -49,11 +49,14 @@ failed=0 passed=0
 for test in "$@"; do
     db=$work/$test.fdb
     echo "CREATE DATABASE '$db' DEFAULT CHARACTER SET UTF8;" | isql-fb -q -m > "$work/results/$test.create" 2>&1
-    isql-fb -q -m -i "$declaration" "$db" > "$work/results/$test.declare" 2>&1
+    isql-fb -q -m -i "$declaration" "$db" > "$work/results/$test.declare" 2>&1 || true
     if [ -s "$work/results/$test.declare" ]; then
         cat "$work/results/$test.declare"
     fi
-    (cd "$here/sql" && isql-fb -q -e -m -i "$test.sql" "$db") > "$work/results/$test.out" 2>&1 || true
+    # The engine names the kind of routine in its error context ("-UDF: FN_PAD"
+    # for a UDF, nothing for a UDR): that line is left out, so that both
+    # kinds compare with one expected output.
+    (cd "$here/sql" && isql-fb -q -e -m -i "$test.sql" "$db") 2>&1 | grep -v '^-UDF: ' > "$work/results/$test.out" || true
     if diff -u "$here/expected/$test.out" "$work/results/$test.out" > "$work/results/$test.diff"; then
         echo "ok     $test"
         passed=$((passed + 1))

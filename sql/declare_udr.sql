@@ -1,0 +1,40 @@
+/*
+ * morvanfn: declares its six functions from the UDR module morvanfn_udr,
+ * under the same names as declare.sql, so that queries do not change.
+ *   isql-fb -q -i declare_udr.sql <database>
+ * morvanfn_udr.so must be in the UDR directory of the engine
+ * ($(dir_plugins)/udr; Debian: /usr/lib/x86_64-linux-gnu/firebird/3.0/plugins/udr).
+ * UDFs need not be allowed: this works with UdfAccess = None.
+ *
+ * The same results as the UDF declarations for every non-NULL argument, and
+ * SQL's rules for NULL: any NULL argument gives NULL (FN_PAD(NULL, 3) is
+ * NULL here, '000' under declare.sql).  Texts are VARCHAR in and out, sizes
+ * in bytes (CHARACTER SET NONE): 32765 for FN_STRLEN, 16382 for each text of
+ * FN_STRCAT and FN_FULLCAT (result up to 32764), 255 for FN_PAD's result.  A
+ * text ends at its first 0x00 byte.
+ */
+CREATE FUNCTION FN_SHORTDATE ()
+    RETURNS VARCHAR(9) CHARACTER SET NONE
+    EXTERNAL NAME 'morvanfn_udr!fn_shortdate' ENGINE UDR;
+
+CREATE FUNCTION FN_CURRYR ()
+    RETURNS INTEGER
+    EXTERNAL NAME 'morvanfn_udr!fn_curryr' ENGINE UDR;
+
+CREATE FUNCTION FN_STRLEN (s VARCHAR(32765) CHARACTER SET NONE)
+    RETURNS SMALLINT
+    EXTERNAL NAME 'morvanfn_udr!fn_strlen' ENGINE UDR;
+
+CREATE FUNCTION FN_STRCAT (a VARCHAR(16382) CHARACTER SET NONE, b VARCHAR(16382) CHARACTER SET NONE)
+    RETURNS VARCHAR(32764) CHARACTER SET NONE
+    EXTERNAL NAME 'morvanfn_udr!fn_strcat' ENGINE UDR;
+
+CREATE FUNCTION FN_FULLCAT (a VARCHAR(16382) CHARACTER SET NONE, b VARCHAR(16382) CHARACTER SET NONE)
+    RETURNS VARCHAR(32764) CHARACTER SET NONE
+    EXTERNAL NAME 'morvanfn_udr!fn_fullcat' ENGINE UDR;
+
+CREATE FUNCTION FN_PAD (v INTEGER, w INTEGER)
+    RETURNS VARCHAR(255) CHARACTER SET NONE
+    EXTERNAL NAME 'morvanfn_udr!fn_pad' ENGINE UDR;
+
+COMMIT;

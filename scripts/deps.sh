@@ -9,8 +9,8 @@ for group in "$@"; do
         build)   packages="$packages cmake g++ make binutils" ;;
         engine)  packages="$packages firebird3.0-server-core firebird3.0-utils firebird-dev libboost-dev tzdata" ;;
         test)    packages="$packages googletest libgtest-dev faketime firebird3.0-server clang libclang-rt-14-dev dpkg-dev file" ;;
-        windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64 wine wine64 zip" ;;
-        bench)   packages="$packages libbenchmark-dev gnuplot-nox" ;;
+        windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64 wine wine64 python3 python3-pefile googletest zip" ;;
+        bench)   packages="$packages libbenchmark-dev gnuplot-nox python3" ;;
         *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
     esac
 done

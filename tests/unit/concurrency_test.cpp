@@ -20,16 +20,13 @@ constexpr int kCallsPerEntryPoint = 100000;
 
 std::string local_short_date(time_t t)
 {
-    struct tm local;
-    localtime_r(&t, &local);
+    const struct tm local = local_time(t);
     return model::short_date(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
 int local_year(time_t t)
 {
-    struct tm local;
-    localtime_r(&t, &local);
-    return local.tm_year + 1900;
+    return local_time(t).tm_year + 1900;
 }
 
 // Runs every entry point kCallsPerEntryPoint times; returns the wrong results.

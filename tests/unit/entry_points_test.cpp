@@ -85,8 +85,7 @@ TEST(FnShortdate, WritesExactlyTenBytesOfTodaysLocalDate)
     time_t after = time(nullptr);
     char expected[2][FN_SHORTDATE_SIZE];
     for (int i = 0; i < 2; ++i) {
-        struct tm t;
-        localtime_r(i ? &after : &before, &t);
+        const struct tm t = local_time(i ? after : before);
         fn_format_shortdate(expected[i], unsigned(t.tm_year + 1900), unsigned(t.tm_mon + 1), unsigned(t.tm_mday));
     }
     EXPECT_TRUE(out.holds(expected[0]) || out.holds(expected[1]));
@@ -98,9 +97,7 @@ TEST(FnCurryr, GivesTheFullLocalYear)
     time_t before = time(nullptr);
     int32_t year = fn.curryr();
     time_t after = time(nullptr);
-    struct tm b, a;
-    localtime_r(&before, &b);
-    localtime_r(&after, &a);
+    const struct tm b = local_time(before), a = local_time(after);
     EXPECT_TRUE(year == b.tm_year + 1900 || year == a.tm_year + 1900) << year;
 }
 

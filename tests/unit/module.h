@@ -4,6 +4,7 @@
 
 #include "morvanfn.h"
 
+#include <ctime>
 #include <string>
 
 #ifdef _WIN32
@@ -49,6 +50,18 @@ private:
     void *handle_;
 #endif
 };
+
+// The local calendar time of t, as the date functions read it.
+inline struct tm local_time(time_t t)
+{
+    struct tm local;
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    return local;
+}
 
 // The six entry points as loaded from the module; tests call these, not the
 // functions linked into the test program.

@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Cost per row of each morvanfn function inside the real engine.
+
+One embedded engine, one database of generated rows, one isql-fb run: every
+function as our UDF and as our UDR, the engine's built-in functions doing the
+same work, the stock ib_udf twins where they exist, and empty UDF and UDR
+calls for the engine's own cost of a call.  The variants alternate, each
+query runs once to warm up and then --repeat times; the median counts.
+
+usage: engine_bench.py BUILD_DIR [--rows N] [--repeat N] [--out DIR]
+Writes engine.md (the table) and engine.png (the chart) into --out.
+"""
+import argparse
+import datetime
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+
+# (function, variant, expression per row).  Text results are counted with
+# CHAR_LENGTH so that every row's value is used; SUM keeps the output small.
+ROW_SOURCE = "SUM(n)"
+QUERIES = [
+    ("row source", "-", "SUM(n)"),
+    ("empty call", "UDF", "SUM(EMPTY_UDF(n))"),
+    ("empty call", "UDR", "SUM(EMPTY_UDR(n))"),
+    ("FN_SHORTDATE", "UDF", "SUM(CHAR_LENGTH(FN_SHORTDATE()))"),
+    ("FN_SHORTDATE", "UDR", "SUM(CHAR_LENGTH(UDR_FN_SHORTDATE()))"),
+    ("FN_SHORTDATE", "built-in",
+     "SUM(CHAR_LENGTH(LPAD(MOD(EXTRACT(YEAR FROM CURRENT_DATE), 100), 2, '0') || '-' || "
+     "LPAD(EXTRACT(MONTH FROM CURRENT_DATE), 2, '0') || '-' || LPAD(EXTRACT(DAY FROM CURRENT_DATE), 2, '0') || '-'))"),
+    ("FN_CURRYR", "UDF", "SUM(FN_CURRYR())"),
+    ("FN_CURRYR", "UDR", "SUM(UDR_FN_CURRYR())"),
+    ("FN_CURRYR", "built-in", "SUM(EXTRACT(YEAR FROM CURRENT_DATE))"),
+    ("FN_STRLEN", "UDF", "SUM(FN_STRLEN(a))"),
+    ("FN_STRLEN", "UDR", "SUM(UDR_FN_STRLEN(a))"),
+    ("FN_STRLEN", "built-in", "SUM(CHAR_LENGTH(a))"),
+    ("FN_STRLEN", "ib_udf", "SUM(IB_STRLEN(a))"),
+    ("FN_STRCAT", "UDF", "SUM(CHAR_LENGTH(FN_STRCAT(a, b)))"),
+    ("FN_STRCAT", "UDR", "SUM(CHAR_LENGTH(UDR_FN_STRCAT(a, b)))"),
+    ("FN_STRCAT", "built-in", "SUM(CHAR_LENGTH(TRIM(TRAILING FROM a) || TRIM(TRAILING FROM b)))"),
+    ("FN_FULLCAT", "UDF", "SUM(CHAR_LENGTH(FN_FULLCAT(a, b)))"),
+    ("FN_FULLCAT", "UDR", "SUM(CHAR_LENGTH(UDR_FN_FULLCAT(a, b)))"),
+    ("FN_FULLCAT", "built-in", "SUM(CHAR_LENGTH(a || b))"),
+    ("FN_PAD", "UDF", "SUM(CHAR_LENGTH(FN_PAD(n, w)))"),
+    ("FN_PAD", "UDR", "SUM(CHAR_LENGTH(UDR_FN_PAD(n, w)))"),
+    ("FN_PAD", "built-in", "SUM(CHAR_LENGTH(LPAD(n, w, '0')))"),
+    ("FN_PAD", "ib_udf", "SUM(CHAR_LENGTH(IB_LPAD(n, w, '0')))"),
+]
+VARIANTS = ["UDF", "UDR", "built-in", "ib_udf"]
+
+SETUP = """
+DECLARE EXTERNAL FUNCTION EMPTY_UDF INTEGER RETURNS INTEGER BY VALUE
+    ENTRY_POINT 'empty_udf' MODULE_NAME 'bench_empty_udf';
+CREATE FUNCTION EMPTY_UDR (v INTEGER) RETURNS INTEGER
+    EXTERNAL NAME 'bench_empty_udr!empty_udr' ENGINE UDR;
+DECLARE EXTERNAL FUNCTION IB_STRLEN CSTRING(32767) RETURNS INTEGER BY VALUE
+    ENTRY_POINT 'IB_UDF_strlen' MODULE_NAME 'ib_udf';
+DECLARE EXTERNAL FUNCTION IB_LPAD CSTRING(255), INTEGER, CSTRING(1) RETURNS CSTRING(255) FREE_IT
+    ENTRY_POINT 'IB_UDF_lpad' MODULE_NAME 'ib_udf';
+CREATE TABLE t (n INTEGER, w INTEGER, a VARCHAR(40) CHARACTER SET NONE, b VARCHAR(40) CHARACTER SET NONE);
+COMMIT;
+SET TERM ^;
+EXECUTE BLOCK AS
+DECLARE i INTEGER = 0;
+BEGIN
+  WHILE (i < {rows}) DO
+  BEGIN
+    INSERT INTO t VALUES (:i, 10, 'customer ' || :i || '   ', 'city ' || MOD(:i, 1000) || ' ');
+    i = i + 1;
+  END
+END^
+SET TERM ;^
+COMMIT;
+"""
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, check=True, text=True, capture_output=True, **kw)
+
+
+def isql(env, db, script):
+    out = subprocess.run(["isql-fb", "-q", "-m", db], input=script, text=True, capture_output=True, env=env)
+    if "Statement failed" in out.stdout or out.returncode:
+        sys.exit("isql-fb failed:\n" + out.stdout + out.stderr)
+    return out.stdout
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("--rows", type=int, default=1_000_000)
+    ap.add_argument("--repeat", type=int, default=5)
+    ap.add_argument("--out")
+    args = ap.parse_args()
+    build = os.path.abspath(args.build)
+    out_dir = os.path.abspath(args.out or os.path.join(build, "bench"))
+    work = os.path.join(out_dir, "engine")
+    root = os.path.join(work, "root")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+
+    ib_udf = subprocess.run(["fb_config", "--udfdir"], text=True, capture_output=True).stdout.strip() \
+        or "/usr/lib/x86_64-linux-gnu/firebird/3.0/UDF"
+    bench_modules = os.path.join(build, "bench")
+    run(["sh", os.path.join(TOP, "tests", "fbroot.sh"), root, f"{build};{bench_modules};{ib_udf}",
+         "Providers = Engine12", "DefaultDbCachePages = 50000"])
+    for module in [os.path.join(build, "libmorvanfn_udr.so"), os.path.join(bench_modules, "libbench_empty_udr.so")]:
+        shutil.copy(module, os.path.join(root, "udr"))
+    env = dict(os.environ, FIREBIRD=root, FIREBIRD_LOCK=os.path.join(root, "lock"),
+               FIREBIRD_TMP=os.path.join(root, "tmp"), ISC_USER="SYSDBA")
+    env.pop("ISC_PASSWORD", None)
+
+    db = os.path.join(work, "bench.fdb")
+    isql(env, "", f"CREATE DATABASE '{db}';")
+    with open(os.path.join(TOP, "sql", "declare.sql")) as f:
+        isql(env, db, f.read())
+    with open(os.path.join(TOP, "sql", "declare_udr.sql")) as f:
+        isql(env, db, re.sub(r"CREATE FUNCTION FN_", "CREATE FUNCTION UDR_FN_", f.read()))
+    print(f"generating {args.rows:,} rows ...", flush=True)
+    isql(env, db, SETUP.format(rows=args.rows))
+
+    # Warm-up round, then the measured rounds, variants alternating.
+    script = ["SET LIST ON;", "SET STATS ON;"]
+    for rnd in range(args.repeat + 1):
+        for i, (_, _, expr) in enumerate(QUERIES):
+            script.append(f"SELECT {expr} AS q_{rnd}_{i} FROM t;")
+    print(f"running {len(QUERIES)} queries x {args.repeat} repetitions (and one warm-up) ...", flush=True)
+    output = isql(env, db, "\n".join(script) + "\n")
+
+    times = {i: [] for i in range(len(QUERIES))}
+    current = None
+    for line in output.splitlines():
+        m = re.match(r"Q_(\d+)_(\d+)\s", line)
+        if m:
+            current = (int(m.group(1)), int(m.group(2)))
+        m = re.match(r"Elapsed time\s*=\s*([\d.]+) sec", line)
+        if m and current:
+            if current[0] > 0:
+                times[current[1]].append(float(m.group(1)))
+            current = None
+    ns = {}
+    for i, (fn, variant, _) in enumerate(QUERIES):
+        if len(times[i]) != args.repeat:
+            sys.exit(f"no timing for {fn} {variant}")
+        ns[(fn, variant)] = statistics.median(times[i]) / args.rows * 1e9
+
+    report(ns, args, out_dir)
+
+
+def fmt(x):
+    return "-" if x is None else f"{x:,.0f}"
+
+
+def ratio(a, b):
+    return "-" if a is None or b is None or b <= 0 else f"{a / b:.2f}"
+
+
+def report(ns, args, out_dir):
+    base = ns[("row source", "-")]
+    udf_call = ns[("empty call", "UDF")] - base
+    udr_call = ns[("empty call", "UDR")] - base
+    version = subprocess.run(["isql-fb", "-z"], text=True, capture_output=True, input="").stdout.split("\n")[0]
+    cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+    lines = [
+        f"Machine: {cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}; "
+        f"engine: {version.strip()} (embedded); date: {datetime.date.today()}.",
+        f"{args.rows:,} rows, median of {args.repeat} runs, elapsed time per row in ns. "
+        f"Row source alone (`SELECT SUM(n)`): {base:,.0f} ns; one empty call costs "
+        f"{udf_call:,.0f} ns as a UDF and {udr_call:,.0f} ns as a UDR above it.",
+        "",
+        "| function | UDF | UDR | built-in | ib_udf | UDF call overhead | UDF own cost | UDR own cost "
+        "| UDR / UDF above rows | UDF / ib_udf |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+    ]
+    rows = []
+    for fn in ["FN_SHORTDATE", "FN_CURRYR", "FN_STRLEN", "FN_STRCAT", "FN_FULLCAT", "FN_PAD"]:
+        v = {variant: ns.get((fn, variant)) for variant in VARIANTS}
+        rows.append((fn, v))
+        lines.append(
+            f"| {fn} | {fmt(v['UDF'])} | {fmt(v['UDR'])} | {fmt(v['built-in'])} | {fmt(v['ib_udf'])} "
+            f"| {fmt(udf_call)} | {fmt(v['UDF'] - base - udf_call)} | {fmt(v['UDR'] - base - udr_call)} "
+            f"| {ratio(v['UDR'] - base, v['UDF'] - base)} | {ratio(v['UDF'], v['ib_udf'])} |")
+    lines += [
+        "",
+        "UDF call overhead = empty UDF - row source; own cost = function - empty call - row source "
+        "(text results include one CHAR_LENGTH). UDR / UDF above rows = (UDR - row source) / (UDF - row source).",
+    ]
+    md = "\n".join(lines) + "\n"
+    print()
+    print(md)
+    with open(os.path.join(out_dir, "engine.md"), "w") as f:
+        f.write(md)
+
+    data = os.path.join(out_dir, "engine.dat")
+    with open(data, "w") as f:
+        f.write("function " + " ".join(f'"{v}"' for v in VARIANTS) + "\n")
+        for fn, v in rows:
+            f.write(fn + " " + " ".join("-" if v[k] is None else f"{v[k]:.1f}" for k in VARIANTS) + "\n")
+    png = os.path.join(out_dir, "engine.png")
+    if shutil.which("gnuplot"):
+        subprocess.run(["gnuplot"], check=True, text=True, input=f"""
+set terminal pngcairo size 1000,520 noenhanced font ',10'
+set output '{png}'
+set title 'morvanfn: cost per row through the engine, {args.rows:,} rows (row source {base:.0f} ns/row)'
+set ylabel 'ns per row'
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.8 border -1
+set datafile missing '-'
+set key top left
+set grid ytics
+set yrange [0:*]
+plot for [i=2:5] '{data}' using i:xtic(1) title columnheader
+""")
+        print(f"table: {os.path.join(out_dir, 'engine.md')}\nchart: {png}")
+    else:
+        print("gnuplot not found: no chart (Debian: apt-get install gnuplot-nox)")
+
+
+if __name__ == "__main__":
+    main()

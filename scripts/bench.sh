@@ -1,0 +1,19 @@
+#!/bin/sh
+# The benchmarks: each entry point in-process beside its floor, then every
+# function through the embedded engine beside the built-in functions, the
+# stock ib_udf twins and the UDR module.  Prints both tables and writes
+# build-bench/bench/engine.md and engine.png.
+# usage: scripts/bench.sh [ROWS] [REPEAT]   (defaults: 1000000 rows, 5 runs)
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/deps.sh build engine bench
+cmake --preset bench > /dev/null
+cmake --build --preset bench -j "$(nproc 2>/dev/null || echo 2)" > /dev/null
+
+echo "== In-process: ns per call, median of 5, beside the floor (the C runtime work alone)"
+build-bench/bench/micro_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 2>/dev/null | sed -n '/^entry point/,$p'
+
+echo
+echo "== Through the engine"
+python3 bench/engine_bench.py build-bench --rows "${1:-1000000}" --repeat "${2:-5}"

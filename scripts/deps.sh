@@ -6,7 +6,7 @@ set -eu
 packages=
 for group in "$@"; do
     case $group in
-        build)   packages="$packages cmake g++ make binutils" ;;
+        build)   packages="$packages cmake g++ make binutils dpkg-dev" ;;
         engine)  packages="$packages firebird3.0-server-core firebird3.0-utils firebird-dev libboost-dev tzdata" ;;
         test)    packages="$packages googletest libgtest-dev faketime firebird3.0-server clang libclang-rt-14-dev dpkg-dev file" ;;
         windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64 wine wine64 python3 python3-pefile googletest zip" ;;

@@ -7,6 +7,7 @@
 # usage: fbroot.sh ROOT UDF_DIRS [CONF_LINE ...]
 #   UDF_DIRS   UdfAccess value: "None", or directories separated by ';'
 #   CONF_LINE  further firebird.conf lines (default: embedded only)
+# UDR modules are looked for in $FB_UDR_DIR, by default ROOT/udr.
 set -eu
 root=$1 udf=$2
 shift 2
@@ -42,6 +43,6 @@ Plugin = UDR {
 	Config = UDR_config
 }
 Config = UDR_config {
-	path = $root/udr
+	path = ${FB_UDR_DIR:-$root/udr}
 }
 CONF

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Builds every package: the .deb and .tar.gz (Linux, both modules) and the
+# Windows zip (x86/ and x64/ morvanfn.dll with the SQL scripts), into dist/.
+# usage: scripts/package.sh
+set -eu
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+sh scripts/deps.sh build engine windows
+
+build() { cmake --preset "$1" > /dev/null && cmake --build --preset "$1" -j "$jobs" > /dev/null; }
+build release
+build win64
+build win32
+
+mkdir -p dist
+(cd build && cpack -B ../dist > /dev/null)
+rm -rf dist/_CPack_Packages
+
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")/\1/p' build/CPackConfig.cmake)
+stage=dist/morvanfn-$version-windows
+rm -rf "$stage" "$stage.zip"
+mkdir -p "$stage/x86" "$stage/x64"
+cp build-win32/morvanfn.dll "$stage/x86/"
+cp build-win64/morvanfn.dll "$stage/x64/"
+cp sql/declare.sql sql/declare_null.sql sql/drop.sql README.md "$stage/"
+(cd dist && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
+rm -rf "$stage"
+ls -l dist

@@ -109,7 +109,7 @@ def main():
     ib_udf = subprocess.run(["fb_config", "--udfdir"], text=True, capture_output=True).stdout.strip() \
         or "/usr/lib/x86_64-linux-gnu/firebird/3.0/UDF"
     bench_modules = os.path.join(build, "bench")
-    run(["sh", os.path.join(TOP, "tests", "fbroot.sh"), root, f"{build};{bench_modules};{ib_udf}",
+    run(["sh", os.path.join(TOP, "scripts", "fbroot.sh"), root, f"{build};{bench_modules};{ib_udf}",
          "Providers = Engine12", "DefaultDbCachePages = 50000"])
     for module in [os.path.join(build, "libmorvanfn_udr.so"), os.path.join(bench_modules, "libbench_empty_udr.so")]:
         shutil.copy(module, os.path.join(root, "udr"))

@@ -16,7 +16,7 @@ cmake --build "$build" --target morvanfn > /dev/null
 
 root=$build/demo
 rm -rf "$root"
-sh "$top/tests/fbroot.sh" "$root" "$build"
+sh "$top/scripts/fbroot.sh" "$root" "$build"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
 db=$root/demo.fdb
 echo "CREATE DATABASE '$db';" | isql-fb -q

@@ -12,7 +12,7 @@ root=$work/root
 
 command -v faketime >/dev/null || { echo "faketime not found (Debian: apt-get install faketime)"; exit 1; }
 rm -rf "$work"
-sh "$here/fbroot.sh" "$root" "$build"
+sh "$here/../scripts/fbroot.sh" "$root" "$build"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
 db=$work/clock.fdb
 echo "CREATE DATABASE '$db';" | isql-fb -q

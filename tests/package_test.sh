@@ -40,7 +40,7 @@ check "file list" "$files" "$(echo "$want" | tr ' ' '\n' | sort | tr '\n' ' ')"
 # Both modules from the unpacked package, through an embedded engine.
 dpkg-deb -x "$deb" "$work/root"
 export FB_UDR_DIR="$work/root/$fb/plugins/udr"
-sh "$here/fbroot.sh" "$work/fb" "$work/root/$fb/UDF"
+sh "$here/../scripts/fbroot.sh" "$work/fb" "$work/root/$fb/UDF"
 export FIREBIRD="$work/fb" FIREBIRD_LOCK="$work/fb/lock" FIREBIRD_TMP="$work/fb/tmp" ISC_USER=SYSDBA
 query="SET LIST ON; SELECT CHAR_LENGTH(FN_SHORTDATE()) AS d, FN_CURRYR() - EXTRACT(YEAR FROM CURRENT_DATE) AS y,
   FN_STRLEN('abc') AS l, FN_STRCAT('ab ', 'c ') AS s, FN_FULLCAT('ab ', 'c') AS f, FN_PAD(7, 3) AS p FROM RDB\$DATABASE;"

@@ -19,7 +19,7 @@ password=morvanfn-test
 [ -x /usr/sbin/firebird ] || { echo "/usr/sbin/firebird not found (Debian: apt-get install firebird3.0-server)"; exit 1; }
 rm -rf "$work"
 mkdir -p "$work"
-sh "$here/fbroot.sh" "$root" "$build" \
+sh "$here/../scripts/fbroot.sh" "$root" "$build" \
     "RemoteServicePort = $port" "RemoteBindAddress = 127.0.0.1" "SecurityDatabase = $root/security.fdb"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp"
 

@@ -28,10 +28,10 @@ mkdir -p "$work/results"
 case $name in
     *udr*)
         # UDR modules need no UDF access at all.
-        sh "$here/fbroot.sh" "$root" None
+        sh "$here/../scripts/fbroot.sh" "$root" None
         cp "$build/libmorvanfn_udr.so" "$root/udr/" ;;
     *)
-        sh "$here/fbroot.sh" "$root" "$build" ;;
+        sh "$here/../scripts/fbroot.sh" "$root" "$build" ;;
 esac
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
 unset ISC_PASSWORD

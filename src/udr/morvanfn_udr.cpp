@@ -49,6 +49,18 @@ void set_varchar(::Firebird::FbVarChar<N> &out, const char *text)
     memcpy(out.str, text, length);
 }
 
+// FN_STRCAT and FN_FULLCAT: NULL if either text is, else join(a, b, buffer).
+template <typename In, typename Out, typename Join>
+void join_texts(const In *in, Out *out, Join join)
+{
+    out->resultNull = in->aNull || in->bNull;
+    if (out->resultNull)
+        return;
+    NulEnded<kJoinArgMax> a(in->a), b(in->b);
+    char result[kJoinMax + 1];
+    set_varchar(out->result, join(a.text, b.text, result));
+}
+
 } // namespace
 
 /* CREATE FUNCTION FN_SHORTDATE () RETURNS VARCHAR(9) CHARACTER SET NONE
@@ -100,12 +112,7 @@ FB_UDR_BEGIN_FUNCTION(fn_strcat)
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        out->resultNull = in->aNull || in->bNull;
-        if (out->resultNull)
-            return;
-        NulEnded<kJoinArgMax> a(in->a), b(in->b);
-        char result[kJoinMax + 1];
-        set_varchar(out->result, fn_strcat(a.text, b.text, result));
+        join_texts(in, out, fn_strcat);
     }
 FB_UDR_END_FUNCTION
 
@@ -118,12 +125,7 @@ FB_UDR_BEGIN_FUNCTION(fn_fullcat)
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        out->resultNull = in->aNull || in->bNull;
-        if (out->resultNull)
-            return;
-        NulEnded<kJoinArgMax> a(in->a), b(in->b);
-        char result[kJoinMax + 1];
-        set_varchar(out->result, fn_fullcat(a.text, b.text, result));
+        join_texts(in, out, fn_fullcat);
     }
 FB_UDR_END_FUNCTION
 

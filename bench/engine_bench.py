@@ -30,6 +30,7 @@ QUERIES = [
     ("row source", "-", "SUM(n)"),
     ("empty call", "UDF", "SUM(EMPTY_UDF(n))"),
     ("empty call", "UDR", "SUM(EMPTY_UDR(n))"),
+    ("empty call", "UDF VARCHAR(32765)", "SUM(EMPTY_UDF_VARCHAR(a))"),
     ("FN_SHORTDATE", "UDF", "SUM(CHAR_LENGTH(FN_SHORTDATE()))"),
     ("FN_SHORTDATE", "UDR", "SUM(CHAR_LENGTH(UDR_FN_SHORTDATE()))"),
     ("FN_SHORTDATE", "built-in",
@@ -58,6 +59,8 @@ VARIANTS = ["UDF", "UDR", "built-in", "ib_udf"]
 SETUP = """
 DECLARE EXTERNAL FUNCTION EMPTY_UDF INTEGER RETURNS INTEGER BY VALUE
     ENTRY_POINT 'empty_udf' MODULE_NAME 'bench_empty_udf';
+DECLARE EXTERNAL FUNCTION EMPTY_UDF_VARCHAR VARCHAR(32765) CHARACTER SET NONE RETURNS INTEGER BY VALUE
+    ENTRY_POINT 'empty_udf_varchar' MODULE_NAME 'bench_empty_udf';
 CREATE FUNCTION EMPTY_UDR (v INTEGER) RETURNS INTEGER
     EXTERNAL NAME 'bench_empty_udr!empty_udr' ENGINE UDR;
 DECLARE EXTERNAL FUNCTION IB_STRLEN CSTRING(32767) RETURNS INTEGER BY VALUE
@@ -187,7 +190,11 @@ def report(ns, args, out_dir):
             f"| {fn} | {fmt(v['UDF'])} | {fmt(v['UDR'])} | {fmt(v['built-in'])} | {fmt(v['ib_udf'])} "
             f"| {fmt(udf_call)} | {fmt(v['UDF'] - base - udf_call)} | {fmt(v['UDR'] - base - udr_call)} "
             f"| {ratio(v['UDR'] - base, v['UDF'] - base)} | {ratio(v['UDF'], v['ib_udf'])} |")
+    empty_varchar = ns[("empty call", "UDF VARCHAR(32765)")]
     lines += [
+        "",
+        f"FN_STRLEN's declaration alone, an empty UDF with the same VARCHAR(32765) argument: "
+        f"{empty_varchar:,.0f} ns; FN_STRLEN / that = {ns[('FN_STRLEN', 'UDF')] / empty_varchar:.2f}.",
         "",
         "UDF call overhead = empty UDF - row source; own cost = function - empty call - row source "
         "(text results include one CHAR_LENGTH). UDR / UDF above rows = (UDR - row source) / (UDF - row source).",

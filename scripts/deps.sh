@@ -16,7 +16,7 @@ for group in "$@"; do
 done
 
 missing=
-for p in $packages; do
+for p in $(echo $packages | tr ' ' '\n' | sort -u); do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0

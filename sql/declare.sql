@@ -13,10 +13,12 @@
  *                        w > 255 as 255; never truncates the number
  *
  * Sizes are in bytes (CHARACTER SET NONE, so the script works in a UTF8
- * database too): FN_STRCAT and FN_FULLCAT take texts of up to 16382 bytes
- * each and return up to 32764, so every result fits its buffer; a longer
+ * database too): FN_STRCAT and FN_FULLCAT take texts of up to 4095 bytes
+ * each and return up to 8190, so every result fits its buffer; a longer
  * argument is refused by the engine with "string right truncation".  A text
- * ends at its first 0x00 byte.
+ * ends at its first 0x00 byte.  Larger sizes would be safe as long as the
+ * result holds both arguments, but the engine copies every declared byte on
+ * each call, so they would cost every row, short texts included.
  *
  * NULL: these declarations let the engine pass SQL NULL as 0 or the empty
  * text, so FN_PAD(NULL, 3) gives '000' and FN_STRLEN(NULL) gives 0; no
@@ -37,16 +39,16 @@ DECLARE EXTERNAL FUNCTION FN_STRLEN
     ENTRY_POINT '_fn_strlen' MODULE_NAME 'morvanfn';
 
 DECLARE EXTERNAL FUNCTION FN_STRCAT
-    CSTRING(16382) CHARACTER SET NONE,
-    CSTRING(16382) CHARACTER SET NONE,
-    CSTRING(32764) CHARACTER SET NONE
+    CSTRING(4095) CHARACTER SET NONE,
+    CSTRING(4095) CHARACTER SET NONE,
+    CSTRING(8190) CHARACTER SET NONE
     RETURNS PARAMETER 3
     ENTRY_POINT '_fn_strcat' MODULE_NAME 'morvanfn';
 
 DECLARE EXTERNAL FUNCTION FN_FULLCAT
-    CSTRING(16382) CHARACTER SET NONE,
-    CSTRING(16382) CHARACTER SET NONE,
-    CSTRING(32764) CHARACTER SET NONE
+    CSTRING(4095) CHARACTER SET NONE,
+    CSTRING(4095) CHARACTER SET NONE,
+    CSTRING(8190) CHARACTER SET NONE
     RETURNS PARAMETER 3
     ENTRY_POINT '_fn_fullcat' MODULE_NAME 'morvanfn';
 

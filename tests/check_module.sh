@@ -1,6 +1,7 @@
 #!/bin/sh
 # A module's outside: exactly the given exports, exactly the given NEEDED
-# libraries, and no allocation function imported unless ALLOC=allowed.
+# libraries, and no allocation or locking function imported unless
+# ALLOC=allowed.
 # usage: check_module.sh MODULE "EXPORT..." "NEEDED..." [ALLOC]
 set -eu
 module=$1 want_exports=$2 want_needed=$3 alloc_rule=${4:-none}
@@ -23,6 +24,11 @@ if [ "$alloc_rule" = none ]; then
         grep -E '^(malloc|calloc|realloc|reallocarray|free|aligned_alloc|posix_memalign|memalign|valloc|strdup|strndup|_Znw.*|_Zna.*|_Zdl.*|_Zda.*)$' || true)
     if [ -n "$alloc" ]; then
         echo "imports allocation functions:" $alloc; fail=1
+    fi
+    locks=$(nm -D --undefined-only "$module" | awk '{print $2}' | sed 's/@.*//' |
+        grep -E '^(pthread_|mtx_|cnd_|sem_|__libc_lock)' || true)
+    if [ -n "$locks" ]; then
+        echo "imports locking functions:" $locks; fail=1
     fi
 fi
 

@@ -25,7 +25,6 @@ TOP = os.path.dirname(HERE)
 
 # (function, variant, expression per row).  Text results are counted with
 # CHAR_LENGTH so that every row's value is used; SUM keeps the output small.
-ROW_SOURCE = "SUM(n)"
 QUERIES = [
     ("row source", "-", "SUM(n)"),
     ("empty call", "UDF", "SUM(EMPTY_UDF(n))"),
@@ -84,8 +83,8 @@ COMMIT;
 """
 
 
-def run(cmd, **kw):
-    return subprocess.run(cmd, check=True, text=True, capture_output=True, **kw)
+def run(cmd):
+    return subprocess.run(cmd, check=True, text=True, capture_output=True)
 
 
 def isql(env, db, script):

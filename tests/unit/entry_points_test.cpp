@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>

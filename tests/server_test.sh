@@ -4,11 +4,15 @@
 # clients call every function over TCP at once, each with arguments of its
 # own, each checking its results against the engine's built-in functions.
 # Afterwards the server must still answer; then it is ended by its pid.
+# Every wait is bounded, so that a server that stops answering fails the test
+# instead of holding it up.
 #
 # usage: server_test.sh BUILD_DIR [PORT]
 set -eu
 build=$(cd "$1" && pwd)
-port=${2:-$((30000 + $$ % 20000))}
+# Below Linux's ephemeral range (32768 and up), where no outgoing connection
+# can hold the port.
+port=${2:-$((20000 + $$ % 12000))}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$build/servertest
 root=$work/root
@@ -34,13 +38,21 @@ embedded -i "$here/../sql/declare.sql" "$db"
 
 /usr/sbin/firebird > "$work/server.log" 2>&1 &
 server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
-remote() { isql-fb -q -m -user SYSDBA -password "$password" "inet://127.0.0.1:$port/$db" "$@"; }
-for i in $(seq 50); do
-    echo "SELECT 1 FROM RDB\$DATABASE;" | remote > /dev/null 2>&1 && break
-    kill -0 $server 2>/dev/null || { echo "the server did not start:"; cat "$work/server.log"; exit 1; }
+trap 'kill -9 $server 2>/dev/null || true' EXIT
+# remote SECONDS [ISQL ARGS]: a client over TCP that may run SECONDS at most.
+remote() {
+    limit=$1; shift
+    timeout -k 5 "$limit" isql-fb -q -m -user SYSDBA -password "$password" "inet://127.0.0.1:$port/$db" "$@"
+}
+ready=no
+for i in $(seq 100); do
+    if echo "SELECT 1 FROM RDB\$DATABASE;" | remote 10 > /dev/null 2>&1; then ready=yes; break; fi
+    kill -0 $server 2>/dev/null || break
     sleep 0.2
 done
+if [ $ready = no ]; then
+    echo "the server did not answer on port $port:"; cat "$work/server.log"; exit 1
+fi
 
 # Client c: its own widths, values and texts over $rows rows.  Texts compare
 # with a '|' after them, since '=' ignores trailing blanks.
@@ -68,7 +80,7 @@ SQL
 }
 pids=
 for c in $(seq $clients); do
-    client_sql "$c" | remote > "$work/client$c.out" 2>&1 &
+    client_sql "$c" | remote 600 > "$work/client$c.out" 2>&1 &
     pids="$pids $!"
 done
 status=0
@@ -84,12 +96,19 @@ for c in $(seq $clients); do
         echo "FAILED client $c:"; cat "$work/client$c.out"; failed=1
     fi
 done
-if echo "SELECT FN_PAD(1, 3) FROM RDB\$DATABASE;" | remote | grep -q 001; then
+if echo "SELECT FN_PAD(1, 3) FROM RDB\$DATABASE;" | remote 60 | grep -q 001; then
     echo "ok     the server still answers"
 else
     echo "FAILED the server no longer answers"; failed=1
 fi
+# The server now and then misses a SIGTERM and runs on, idle: seen with no
+# function of ours ever called.  Its shutdown is not under test, so after
+# 10 s it is killed.
 kill $server
-wait $server 2>/dev/null || true
+(sleep 10; kill -9 $server) > /dev/null 2>&1 &
+watchdog=$!
+if wait $server; then code=0; else code=$?; fi
+kill $watchdog 2>/dev/null || true
+[ $code != 137 ] || echo "note   the server missed SIGTERM and was killed"
 trap - EXIT
 [ $status = 0 ] && [ $failed = 0 ]

@@ -6,22 +6,29 @@
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+# Nothing here reads the terminal: no step may wait on it.
+exec < /dev/null
 
 sh scripts/deps.sh build engine test windows bench
 
 total=0
+# Each step's tests are shown as they run, with their times: if one ever
+# hangs, its name is the last line printed (CTest ends it after the preset's
+# timeout).
 step() {
     echo
     echo "== $1"
+    started=$(date +%s)
     cmake --preset "$2" > /dev/null
     cmake --build --preset "$2" -j "$jobs"
     log=$(mktemp)
-    if ctest --preset "$2" -j "$jobs" > "$log" 2>&1; then status=0; else status=$?; fi
-    cat "$log"
+    { if ctest --preset "$2" -j "$jobs"; then s=0; else s=$?; fi; echo "$s" > "$log.status"; } 2>&1 | tee "$log"
+    status=$(cat "$log.status")
     ran=$(sed -n 's/.*tests failed out of \([0-9]*\)/\1/p' "$log")
-    rm -f "$log"
+    rm -f "$log" "$log.status"
     [ "$status" = 0 ] || exit "$status"
     total=$((total + ${ran:-0}))
+    echo "($2: $(($(date +%s) - started)) s)"
 }
 
 step "Release: unit, module, SQL, clock, server and package tests" release

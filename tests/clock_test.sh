@@ -1,7 +1,10 @@
 #!/bin/sh
 # FN_SHORTDATE and FN_CURRYR against the clock: the engine runs embedded under
 # faketime at fixed instants and in given time zones, so the functions must
-# read the local date (not UTC) when they are called.
+# read the local date (not UTC) when they are called.  Every instant lies in
+# the past: a timed wait inside the engine that the fake clock does not
+# translate then ends at once instead of lasting until the real clock gets
+# there.
 #
 # usage: clock_test.sh BUILD_DIR
 set -eu
@@ -22,7 +25,7 @@ failed=0 passed=0
 # zone | local instant | FN_SHORTDATE() | FN_CURRYR() | the UTC year then
 check() {
     got=$(echo "SET LIST ON; SELECT FN_SHORTDATE() AS d, FN_CURRYR() AS y FROM RDB\$DATABASE;" |
-        TZ=$1 FAKETIME_DONT_FAKE_MONOTONIC=1 faketime "$2" isql-fb -q "$db" |
+        TZ=$1 FAKETIME_DONT_FAKE_MONOTONIC=1 timeout 60 faketime "$2" isql-fb -q "$db" |
         awk '$1 == "D" || $1 == "Y" { printf "%s ", $2 }')
     utc=$(TZ=$1 faketime "$2" date -u +%Y)
     if [ "$got" = "$3 $4 " ] && [ "$utc" = "$5" ]; then
@@ -38,8 +41,8 @@ check UTC        "2000-02-29 09:15:00" 00-02-29- 2000 2000
 check UTC        "1999-12-31 23:59:00" 99-12-31- 1999 1999
 # 14 hours ahead of UTC: just past local midnight it is the new year here,
 # still the old one in UTC.
-check Etc/GMT-14 "2027-01-01 00:30:00" 27-01-01- 2027 2026
+check Etc/GMT-14 "2025-01-01 00:30:00" 25-01-01- 2025 2024
 # 11 hours behind UTC: still the old year here, the new one in UTC.
-check Etc/GMT+11 "2026-12-31 23:30:00" 26-12-31- 2026 2027
+check Etc/GMT+11 "2025-12-31 23:30:00" 25-12-31- 2025 2026
 echo "clock: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -22,10 +22,9 @@ step() {
     cmake --preset "$2" > /dev/null
     cmake --build --preset "$2" -j "$jobs"
     log=$(mktemp)
-    { if ctest --preset "$2" -j "$jobs"; then s=0; else s=$?; fi; echo "$s" > "$log.status"; } 2>&1 | tee "$log"
-    status=$(cat "$log.status")
+    if ctest --preset "$2" -j "$jobs" --output-log "$log"; then status=0; else status=$?; fi
     ran=$(sed -n 's/.*tests failed out of \([0-9]*\)/\1/p' "$log")
-    rm -f "$log" "$log.status"
+    rm -f "$log"
     [ "$status" = 0 ] || exit "$status"
     total=$((total + ${ran:-0}))
     echo "($2: $(($(date +%s) - started)) s)"

@@ -7,8 +7,10 @@ same work, the stock ib_udf twins where they exist, and empty UDF and UDR
 calls for the engine's own cost of a call.  The variants alternate, each
 query runs once to warm up and then --repeat times; the median counts.
 
-usage: engine_bench.py BUILD_DIR [--rows N] [--repeat N] [--out DIR]
-Writes engine.md (the table) and engine.png (the chart) into --out.
+usage: firebird.sh VERSION run python3 engine_bench.py BUILD_DIR [--rows N] [--repeat N] [--out DIR]
+Writes engine.md (the table) and engine.png (the chart) into --out.  The
+engine is the one that scripts/firebird.sh runs it with; where that engine
+has no stock ib_udf (Debian's Firebird 4.0 ships none), its column stays empty.
 """
 import argparse
 import datetime
@@ -55,6 +57,13 @@ QUERIES = [
 ]
 VARIANTS = ["UDF", "UDR", "built-in", "ib_udf"]
 
+IB_UDF = """
+DECLARE EXTERNAL FUNCTION IB_STRLEN CSTRING(32767) RETURNS INTEGER BY VALUE
+    ENTRY_POINT 'IB_UDF_strlen' MODULE_NAME 'ib_udf';
+DECLARE EXTERNAL FUNCTION IB_LPAD CSTRING(255), INTEGER, CSTRING(1) RETURNS CSTRING(255) FREE_IT
+    ENTRY_POINT 'IB_UDF_lpad' MODULE_NAME 'ib_udf';
+"""
+
 SETUP = """
 DECLARE EXTERNAL FUNCTION EMPTY_UDF INTEGER RETURNS INTEGER BY VALUE
     ENTRY_POINT 'empty_udf' MODULE_NAME 'bench_empty_udf';
@@ -62,10 +71,6 @@ DECLARE EXTERNAL FUNCTION EMPTY_UDF_VARCHAR VARCHAR(32765) CHARACTER SET NONE RE
     ENTRY_POINT 'empty_udf_varchar' MODULE_NAME 'bench_empty_udf';
 CREATE FUNCTION EMPTY_UDR (v INTEGER) RETURNS INTEGER
     EXTERNAL NAME 'bench_empty_udr!empty_udr' ENGINE UDR;
-DECLARE EXTERNAL FUNCTION IB_STRLEN CSTRING(32767) RETURNS INTEGER BY VALUE
-    ENTRY_POINT 'IB_UDF_strlen' MODULE_NAME 'ib_udf';
-DECLARE EXTERNAL FUNCTION IB_LPAD CSTRING(255), INTEGER, CSTRING(1) RETURNS CSTRING(255) FREE_IT
-    ENTRY_POINT 'IB_UDF_lpad' MODULE_NAME 'ib_udf';
 CREATE TABLE t (n INTEGER, w INTEGER, a VARCHAR(40) CHARACTER SET NONE, b VARCHAR(40) CHARACTER SET NONE);
 COMMIT;
 SET TERM ^;
@@ -108,11 +113,14 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
 
-    ib_udf = subprocess.run(["fb_config", "--udfdir"], text=True, capture_output=True).stdout.strip() \
-        or "/usr/lib/x86_64-linux-gnu/firebird/3.0/UDF"
+    if "FB_VERSION" not in os.environ:
+        sys.exit("run me through scripts/firebird.sh VERSION run")
+    ib_udf_dir = os.environ["FB_UDF_DIR"]
+    has_ib_udf = os.path.exists(os.path.join(ib_udf_dir, "ib_udf.so"))
     bench_modules = os.path.join(build, "bench")
-    run(["sh", os.path.join(TOP, "scripts", "fbroot.sh"), root, f"{build};{bench_modules};{ib_udf}",
-         "Providers = Engine12", "DefaultDbCachePages = 50000"])
+    run(["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_VERSION"], "root", root,
+         f"{build};{bench_modules};{ib_udf_dir}",
+         f"Providers = {os.environ['FB_PROVIDER']}", "DefaultDbCachePages = 50000"])
     for module in [os.path.join(build, "libmorvanfn_udr.so"), os.path.join(bench_modules, "libbench_empty_udr.so")]:
         shutil.copy(module, os.path.join(root, "udr"))
     env = dict(os.environ, FIREBIRD=root, FIREBIRD_LOCK=os.path.join(root, "lock"),
@@ -126,17 +134,18 @@ def main():
     with open(os.path.join(TOP, "sql", "declare_udr.sql")) as f:
         isql(env, db, re.sub(r"CREATE FUNCTION FN_", "CREATE FUNCTION UDR_FN_", f.read()))
     print(f"generating {args.rows:,} rows ...", flush=True)
-    isql(env, db, SETUP.format(rows=args.rows))
+    isql(env, db, (IB_UDF if has_ib_udf else "") + SETUP.format(rows=args.rows))
+    queries = [q for q in QUERIES if has_ib_udf or q[1] != "ib_udf"]
 
     # Warm-up round, then the measured rounds, variants alternating.
     script = ["SET LIST ON;", "SET STATS ON;"]
     for rnd in range(args.repeat + 1):
-        for i, (_, _, expr) in enumerate(QUERIES):
+        for i, (_, _, expr) in enumerate(queries):
             script.append(f"SELECT {expr} AS q_{rnd}_{i} FROM t;")
-    print(f"running {len(QUERIES)} queries x {args.repeat} repetitions (and one warm-up) ...", flush=True)
+    print(f"running {len(queries)} queries x {args.repeat} repetitions (and one warm-up) ...", flush=True)
     output = isql(env, db, "\n".join(script) + "\n")
 
-    times = {i: [] for i in range(len(QUERIES))}
+    times = {i: [] for i in range(len(queries))}
     current = None
     for line in output.splitlines():
         m = re.match(r"Q_(\d+)_(\d+)\s", line)
@@ -148,7 +157,7 @@ def main():
                 times[current[1]].append(float(m.group(1)))
             current = None
     ns = {}
-    for i, (fn, variant, _) in enumerate(QUERIES):
+    for i, (fn, variant, _) in enumerate(queries):
         if len(times[i]) != args.repeat:
             sys.exit(f"no timing for {fn} {variant}")
         ns[(fn, variant)] = statistics.median(times[i]) / args.rows * 1e9

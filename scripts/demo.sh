@@ -7,16 +7,17 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 
-sh "$top/scripts/deps.sh" build engine
-if ! command -v isql-fb >/dev/null; then
-    echo "isql-fb is missing: install firebird3.0-utils" >&2; exit 1
+# The engine's own programs and layout, from the one script that knows them.
+if [ -z "${FB_VERSION:-}" ]; then
+    sh "$top/scripts/deps.sh" build engine
+    exec sh "$top/scripts/firebird.sh" 3.0 run sh "$0" "$@"
 fi
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMORVANFN_TESTS=OFF > /dev/null
 cmake --build "$build" --target morvanfn > /dev/null
 
 root=$build/demo
 rm -rf "$root"
-sh "$top/scripts/fbroot.sh" "$root" "$build"
+sh "$top/scripts/firebird.sh" "$FB_VERSION" root "$root" "$build"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
 db=$root/demo.fdb
 echo "CREATE DATABASE '$db';" | isql-fb -q

@@ -1,5 +1,5 @@
 #!/bin/sh
-# The functions in a real multi-threaded server: Debian's /usr/sbin/firebird
+# The functions in a real multi-threaded server: Debian's firebird server
 # runs with a private root, port and security database, and four isql-fb
 # clients call every function over TCP at once, each with arguments of its
 # own, each checking its results against the engine's built-in functions.
@@ -7,7 +7,7 @@
 # Every wait is bounded, so that a server that stops answering fails the test
 # instead of holding it up.
 #
-# usage: server_test.sh BUILD_DIR [PORT]
+# usage: firebird.sh VERSION run sh server_test.sh BUILD_DIR [PORT]
 set -eu
 build=$(cd "$1" && pwd)
 # Below Linux's ephemeral range (32768 and up), where no outgoing connection
@@ -20,10 +20,10 @@ clients=4
 rows=50000
 password=morvanfn-test
 
-[ -x /usr/sbin/firebird ] || { echo "/usr/sbin/firebird not found (Debian: apt-get install firebird3.0-server)"; exit 1; }
+[ -x "${FB_SERVER:-}" ] || { echo "no Firebird server binary (${FB_SERVER:-run me through scripts/firebird.sh VERSION run})"; exit 1; }
 rm -rf "$work"
 mkdir -p "$work"
-sh "$here/../scripts/fbroot.sh" "$root" "$build" \
+sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$root" "$build" \
     "RemoteServicePort = $port" "RemoteBindAddress = 127.0.0.1" "SecurityDatabase = $root/security.fdb"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp"
 
@@ -36,7 +36,7 @@ db=$work/test.fdb
 echo "CREATE DATABASE '$db';" | embedded
 embedded -i "$here/../sql/declare.sql" "$db"
 
-/usr/sbin/firebird > "$work/server.log" 2>&1 &
+"$FB_SERVER" > "$work/server.log" 2>&1 &
 server=$!
 trap 'kill -9 $server 2>/dev/null || true' EXIT
 # remote SECONDS [ISQL ARGS]: a client over TCP that may run SECONDS at most.

@@ -1,9 +1,9 @@
 #!/bin/sh
 # SQL regression tests through the real engine, run embedded.
 #
-# usage: sql_regress.sh BUILD_DIR DECLARATION [TEST ...]
+# usage: firebird.sh VERSION run sh sql_regress.sh BUILD_DIR DECLARATION [TEST ...]
 #
-# Makes a private engine root under BUILD_DIR/sqltest/<declaration>, and for
+# Makes a private engine root under BUILD_DIR/sqltest/firebird<VERSION>/<declaration>, and for
 # each test file a fresh database on which DECLARATION (sql/declare.sql,
 # sql/declare_null.sql or sql/declare_udr.sql) is run first.  Each
 # tests/sql/NAME.sql then runs through isql-fb, and its output must equal
@@ -18,20 +18,19 @@ declaration=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 name=$(basename "$declaration" .sql)
-work=$build/sqltest/$name
+[ -n "${FB_VERSION:-}" ] || { echo "run me through scripts/firebird.sh VERSION run"; exit 1; }
+work=$build/sqltest/firebird$FB_VERSION/$name
 root=$work/root
-
-command -v isql-fb >/dev/null || { echo "isql-fb not found (Debian: apt-get install firebird3.0-utils)"; exit 1; }
 
 rm -rf "$work"
 mkdir -p "$work/results"
 case $name in
     *udr*)
         # UDR modules need no UDF access at all.
-        sh "$here/../scripts/fbroot.sh" "$root" None
+        sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$root" None
         cp "$build/libmorvanfn_udr.so" "$root/udr/" ;;
     *)
-        sh "$here/../scripts/fbroot.sh" "$root" "$build" ;;
+        sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$root" "$build" ;;
 esac
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
 unset ISC_PASSWORD
@@ -62,10 +61,10 @@ for test in "$@"; do
         passed=$((passed + 1))
         rm -f "$db"
     else
-        echo "FAILED $test (under $name.sql)"
+        echo "FAILED $test (under $name.sql, Firebird $FB_VERSION)"
         cat "$work/results/$test.diff"
         failed=$((failed + 1))
     fi
 done
-echo "$name: $passed passed, $failed failed"
+echo "$name on Firebird $FB_VERSION: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -1,0 +1,195 @@
+#!/bin/sh
+# The one place that knows each Firebird engine: where its files live, which
+# provider and which real programs belong to it, how a private root is laid
+# out, and (for 4.0 on a machine without it) the Debian trixie root it runs in.
+#
+# usage: firebird.sh VERSION COMMAND ...     VERSION: 3.0 or 4.0
+#   setup                 install the engine, or make its trixie root (4.0)
+#   version               print the engine's name and version, e.g. "Firebird 4.0.5"
+#   run CMD [ARG ...]     run CMD with the engine's real programs (isql-fb, gbak)
+#                         first on PATH and FB_VERSION, FB_LIB, FB_BIN, FB_SERVER,
+#                         FB_PROVIDER, FB_UDF_DIR and FB_UDR_DIR set; for 4.0
+#                         outside trixie, inside the trixie root (as root)
+#   root DIR UDF [LINE ...]
+#                         make a private root in DIR (inside `run`): with FIREBIRD
+#                         and FIREBIRD_LOCK pointing there the engine runs
+#                         embedded, reads no system configuration and needs no
+#                         server.  UDF is the UdfAccess value, "None" or
+#                         directories separated by ';'; LINEs are more
+#                         firebird.conf lines (default: embedded only).  UDR
+#                         modules are looked for in $FB_UDR_MODULES, by
+#                         default DIR/udr.
+#
+# The trixie root lives outside the clone ($MORVANFN_TRIXIE, default
+# /var/cache/morvanfn/trixie), so later runs reuse it; it is made again when
+# missing or broken.  `run` mounts what the root needs (proc, /dev, and the
+# source tree at its own path) in a mount and process namespace of its own:
+# when the command ends, every process inside (a server, say) is killed
+# first and the mounts vanish with the namespace, however it ended.  The
+# machine itself never sees them, so deleting the root can never reach into
+# /dev.
+set -eu
+version=${1:?usage: firebird.sh VERSION COMMAND ...}
+command=${2:?usage: firebird.sh VERSION COMMAND ...}
+shift 2
+top=$(cd "$(dirname "$0")/.." && pwd)
+trixie=${MORVANFN_TRIXIE:-/var/cache/morvanfn/trixie}
+# What the trixie root holds: the 4.0 engine and server, a compiler to build
+# the module there, and what the tests and the benchmark run.
+trixie_packages="firebird4.0-server-core firebird4.0-utils firebird4.0-server firebird-dev libboost-dev
+g++ cmake make faketime tzdata python3"
+
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)
+case $version in
+    3.0) lib=/usr/lib/$multiarch/firebird/3.0 bin=/usr/bin provider=Engine12 server=/usr/sbin/firebird
+         packages="firebird3.0-server-core firebird3.0-utils" ;;
+    4.0) lib=/usr/lib/$multiarch/firebird/4.0 bin=/usr/lib/firebird/4.0/bin provider=Engine13 server=/usr/lib/firebird/4.0/bin/firebird
+         packages="firebird4.0-server-core firebird4.0-utils firebird4.0-server" ;;
+    *) echo "firebird.sh: unknown engine version $version (3.0 or 4.0)" >&2; exit 2 ;;
+esac
+here_natively() { [ -f "$lib/plugins/lib$provider.so" ] && [ -x "$bin/isql-fb" ]; }
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# What setup fetches is kept outside the clone, for later runs.
+if [ "$(id -u)" = 0 ]; then cache=/var/cache/morvanfn; else cache=${XDG_CACHE_HOME:-$HOME/.cache}/morvanfn; fi
+
+# Firebird 3's server binary without installing its package, whose init
+# script would start the system's service: unpacked once into the cache.
+server3() {
+    if [ -x /usr/sbin/firebird ]; then echo /usr/sbin/firebird; else echo "$cache/firebird3.0-server/usr/sbin/firebird"; fi
+}
+
+mirror() {
+    # The archive the machine's own apt sources use.
+    sed -n 's/^URIs: *\([^ ]*debian\)\/* *$/\1/p; s/^deb  *\(http[^ ]*debian\)\/*  *bookworm .*/\1/p' \
+        /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -n 1
+}
+
+# Nothing of ours is ever mounted in the root on the machine itself; should
+# anything be (someone else's doing), the root is left alone.
+mounted_in_root() { grep -q " $trixie/" /proc/mounts; }
+
+trixie_ready() {
+    [ -f "$trixie/.morvanfn-packages" ] && [ "$(cat "$trixie/.morvanfn-packages")" = "$trixie_packages" ] &&
+        as_root chroot "$trixie" /usr/lib/firebird/4.0/bin/isql-fb -z < /dev/null > /dev/null 2>&1
+}
+
+# Runs CMD inside the trixie root, in namespaces of its own (see the top).
+in_trixie() {
+    as_root unshare --mount --pid --fork --propagation private sh -eu -c '
+        root=$1 top=$2 cwd=$3; shift 3
+        mount -t proc proc "$root/proc"
+        mount --bind /dev "$root/dev"
+        mount --bind /dev/pts "$root/dev/pts"
+        mkdir -p "$root$top"
+        mount --bind "$top" "$root$top"
+        exec chroot "$root" /usr/bin/env PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+            MORVANFN_IN_TRIXIE_ROOT=1 sh -c "cd \"\$0\" 2> /dev/null || cd /; exec \"\$@\"" "$cwd" "$@"' \
+        sh "$trixie" "$top" "$PWD" "$@"
+}
+
+make_trixie() {
+    command -v debootstrap > /dev/null || sh "$top/scripts/deps.sh" trixie
+    url=$(mirror)
+    [ -n "$url" ] || { echo "no Debian archive in the machine's apt sources" >&2; return 1; }
+    if mounted_in_root; then
+        echo "something is mounted in $trixie: not touching it" >&2; return 1
+    fi
+    if [ -d "$trixie" ] && ! as_root chroot "$trixie" /bin/true 2> /dev/null; then
+        echo "the trixie root at $trixie is broken: making it again"
+        as_root rm -rf "$trixie"
+    fi
+    if [ ! -x "$trixie/usr/bin/apt-get" ]; then
+        echo "making a Debian trixie root in $trixie from $url (about a minute)"
+        as_root rm -rf "$trixie"
+        as_root mkdir -p "$trixie"
+        as_root debootstrap --variant=minbase trixie "$trixie" "$url" > "$cache/trixie.log" 2>&1 ||
+            { tail -n 20 "$cache/trixie.log" >&2; return 1; }
+    fi
+    # Nothing installed in the root may start a service.
+    printf '#!/bin/sh\nexit 101\n' | as_root tee "$trixie/usr/sbin/policy-rc.d" > /dev/null
+    as_root chmod 755 "$trixie/usr/sbin/policy-rc.d"
+    echo "installing Firebird 4.0 and the build tools in the trixie root"
+    in_trixie sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $(echo $trixie_packages)" \
+        >> "$cache/trixie.log" 2>&1 || { tail -n 20 "$cache/trixie.log" >&2; return 1; }
+    echo "$trixie_packages" | as_root tee "$trixie/.morvanfn-packages" > /dev/null
+}
+
+setup() {
+    # One setup at a time, whoever asks (tests run in parallel).
+    mkdir -p "$cache"
+    exec 9> "$cache/setup.lock"
+    flock 9
+    case $version in
+        3.0)
+            sh "$top/scripts/deps.sh" engine
+            if [ ! -x "$(server3)" ]; then
+                rm -rf "$cache/firebird3.0-server"
+                mkdir -p "$cache/firebird3.0-server"
+                (cd "$cache/firebird3.0-server" && apt-get download firebird3.0-server > /dev/null 2>&1 &&
+                    dpkg-deb -x firebird3.0-server_*.deb .) ||
+                    { echo "could not unpack firebird3.0-server's server binary" >&2; return 1; }
+            fi ;;
+        4.0)
+            if here_natively; then return 0; fi
+            as_root mkdir -p "$(dirname "$trixie")"
+            trixie_ready || make_trixie
+            trixie_ready || { echo "the trixie root at $trixie does not run Firebird 4.0 (log: $trixie.log)" >&2; return 1; }
+            ;;
+    esac
+    flock -u 9
+}
+
+case $command in
+    setup) setup ;;
+    version)
+        if [ "$version" = 4.0 ] && ! here_natively; then
+            trixie_ready || { echo "Firebird 4.0 (no trixie root yet)"; exit 0; }
+            in_trixie sh "$top/scripts/firebird.sh" 4.0 version; exit
+        fi
+        "$bin/isql-fb" -z < /dev/null 2>/dev/null | sed -n 's/.*-V\([0-9]*\.[0-9]*\.[0-9]*\).*/Firebird \1/p' | head -n 1 ;;
+    run)
+        if [ "$version" = 4.0 ] && ! here_natively; then
+            setup || { echo "Firebird 4.0: no trixie root to run in (see above)" >&2; exit 1; }
+            in_trixie sh "$top/scripts/firebird.sh" 4.0 run "$@"; exit
+        fi
+        if [ "$version" = 3.0 ]; then setup; server=$(server3); fi
+        FB_VERSION=$version FB_LIB=$lib FB_BIN=$bin FB_SERVER=$server FB_PROVIDER=$provider \
+            FB_UDF_DIR=$lib/UDF FB_UDR_DIR=$lib/plugins/udr PATH=$bin:$PATH
+        export FB_VERSION FB_LIB FB_BIN FB_SERVER FB_PROVIDER FB_UDF_DIR FB_UDR_DIR PATH
+        echo "engine: $(sh "$0" "$version" version)"
+        exec "$@" ;;
+    root)
+        root=${1:?root DIR UDF [LINE ...]} udf=${2:?root DIR UDF [LINE ...]}
+        shift 2
+        here_natively || { echo "Firebird $version is not installed here: use 'firebird.sh $version run'" >&2; exit 1; }
+        mkdir -p "$root/plugins" "$root/lock" "$root/tmp" "$root/udr"
+        # Copies, not symbolic links: Firebird 4 refuses a module reached
+        # through a link.  Hard links where the file system allows them.
+        for f in "$lib/firebird.msg" "$lib/intl"; do cp -RLl "$f" "$root/" 2>/dev/null || cp -RL "$f" "$root/"; done
+        for f in "$lib"/plugins/*.so; do cp -l "$f" "$root/plugins/" 2>/dev/null || cp "$f" "$root/plugins/"; done
+        case $udf in
+            None) access=None ;;
+            *) access="Restrict $udf" ;;
+        esac
+        {
+            echo "UdfAccess = $access"
+            echo "TempDirectories = $root/tmp"
+            if [ $# -eq 0 ]; then echo "Providers = $provider"; fi
+            for line in "$@"; do echo "$line"; done
+        } > "$root/firebird.conf"
+        cat > "$root/plugins.conf" <<CONF
+Plugin = UDR {
+	Module = \$(dir_plugins)/udr_engine
+	Config = UDR_config
+}
+Config = UDR_config {
+	path = ${FB_UDR_MODULES:-$root/udr}
+}
+CONF
+        ;;
+    *) echo "firebird.sh: unknown command $command" >&2; exit 2 ;;
+esac

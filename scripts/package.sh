@@ -1,6 +1,8 @@
 #!/bin/sh
-# Builds every package: the .deb and .tar.gz (Linux, both modules) and the
-# Windows zip (x86/ and x64/ morvanfn.dll with the SQL scripts), into dist/.
+# Builds every package into dist/: for Firebird 3.0 (bookworm) and for
+# Firebird 4.0 (trixie) a .deb and a .tar.gz, each with both Linux modules
+# (the same files: built once here, laid out for each server), and the
+# Windows zip (x86/ and x64/ morvanfn.dll with the SQL scripts).
 # usage: scripts/package.sh
 set -eu
 cd "$(dirname "$0")/.."
@@ -12,8 +14,14 @@ build release
 build win64
 build win32
 
+# The 4.0 tree builds the same sources with the same compiler and flags; a
+# package test checks that its modules are byte for byte the ones in build/.
+cmake -S . -B build-firebird4.0 -DMORVANFN_FIREBIRD=4.0 -DMORVANFN_TESTS=OFF > /dev/null
+cmake --build build-firebird4.0 -j "$jobs" > /dev/null
+
 mkdir -p dist
 (cd build && cpack -B ../dist > /dev/null)
+(cd build-firebird4.0 && cpack -B ../dist > /dev/null)
 rm -rf dist/_CPack_Packages
 
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")/\1/p' build/CPackConfig.cmake)

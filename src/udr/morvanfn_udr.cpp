@@ -1,18 +1,33 @@
 /*
  * morvanfn_udr: the six morvanfn functions as a UDR module, for servers that
- * load no UDFs (UdfAccess = None) and for callers who want SQL's NULL rules.
+ * load no UDFs (Firebird 4 and later, as shipped) and for databases moving
+ * their UDF declarations to it.
  *
- * Each function calls the library's own entry point, so every rule has one
- * implementation.  The differences from the UDF declarations come from the
- * UDR interface itself:
- *   - any NULL argument gives NULL;
- *   - texts arrive as VARCHAR (length and bytes, not NUL-ended); each is
- *     copied, NUL-ended, into storage of the call's own (no heap), so a text
- *     ends at its first 0x00 byte, as through the UDF;
- *   - results are VARCHAR of the declared size, copied from a local buffer,
- *     so no result can overflow.
- * Messages must match sql/declare_udr.sql; the declaration of each function
- * stands above it.
+ * Each function calls the library's own entry point, so every rule of a
+ * function has one implementation.  What the UDR adds around it:
+ *
+ *   Declared messages.  When the engine makes a routine's instance, the
+ *   routine reads the types, lengths and offsets of its arguments and result
+ *   from the function's declaration, so any declaration is served as written
+ *   (texts as VARCHAR or CHAR of any length, integers as SMALLINT or
+ *   INTEGER) and a call copies no more than its own declaration holds.  A
+ *   result longer than the declared one raises "string right truncation"
+ *   (SQLSTATE 22001): nothing is ever written past a declared length.  A
+ *   declaration of types a function cannot read is refused at its first use.
+ *
+ *   NULL rules, chosen by the third part of the external name and read once
+ *   per routine instance:
+ *     'morvanfn_udr!fn_pad'       SQL's: any NULL argument gives NULL
+ *                                 ('morvanfn_udr!fn_pad!sql' says so too)
+ *     'morvanfn_udr!fn_pad!udf'   the UDF's: a NULL argument reads as 0 or
+ *                                 the empty text, and no result is NULL
+ *
+ *   Storage per call.  Texts arrive counted, not NUL-ended: each is copied,
+ *   NUL-ended, into the call's own stack frame (so a text ends at its first
+ *   0x00 byte, as through the UDF), and so is the library's result buffer,
+ *   each sized to the texts at hand.  Nothing per call is on the heap.
+ *
+ * The declaration that sql/declare_udr.sql makes stands above each function.
  */
 #define FB_UDR_STATUS_TYPE ::Firebird::ThrowStatusWrapper
 
@@ -20,45 +35,234 @@
 
 #include <firebird/UdrCppEngine.h>
 
+#include <alloca.h>
+#include <initializer_list>
 #include <string.h>
 
 namespace {
 
-constexpr unsigned kStrlenMax = 32765; // the longest VARCHAR
-constexpr unsigned kJoinArgMax = 4095;
-constexpr unsigned kJoinMax = 2 * kJoinArgMax;
+using ::Firebird::FbException;
+using ::Firebird::IMessageMetadata;
+using ::Firebird::IRoutineMetadata;
+using ::Firebird::ThrowStatusWrapper;
 
-// A VARCHAR argument as a NUL-ended text, in the caller's frame.
-template <unsigned N>
-struct NulEnded {
-    char text[N + 1];
-    explicit NulEnded(const ::Firebird::FbVarChar<N> &v)
-    {
-        memcpy(text, v.str, v.length);
-        text[v.length] = '\0';
-    }
-};
-
-// A NUL-ended text into a VARCHAR result of N bytes (the text fits: every
-// local buffer below is sized to N + 1).
-template <unsigned N>
-void set_varchar(::Firebird::FbVarChar<N> &out, const char *text)
+[[noreturn]] void raise(ThrowStatusWrapper *status, const char *text)
 {
-    const size_t length = strlen(text);
-    out.length = static_cast<ISC_USHORT>(length);
-    memcpy(out.str, text, length);
+    const ISC_STATUS vector[] = {isc_arg_gds, isc_random, isc_arg_string, reinterpret_cast<ISC_STATUS>(text),
+                                 isc_arg_end};
+    throw FbException(status, vector);
 }
 
-// FN_STRCAT and FN_FULLCAT: NULL if either text is, else join(a, b, buffer).
-template <typename In, typename Out, typename Join>
-void join_texts(const In *in, Out *out, Join join)
+// What the engine itself raises for a text too long for its place.
+[[noreturn]] void raise_truncation(ThrowStatusWrapper *status)
 {
-    out->resultNull = in->aNull || in->bNull;
-    if (out->resultNull)
+    const ISC_STATUS vector[] = {isc_arg_gds, isc_arith_except, isc_arg_gds, isc_string_truncation, isc_arg_end};
+    throw FbException(status, vector);
+}
+
+enum Kind {
+    Text,    // VARCHAR or CHAR
+    Varying, // VARCHAR only: FN_STRLEN reads its length word
+    Integer, // SMALLINT or INTEGER; a result may also be BIGINT
+};
+
+// Where one argument or the result lies in its message.
+struct Slot {
+    unsigned type;   // SQL_VARYING, SQL_TEXT, SQL_SHORT, SQL_LONG or SQL_INT64
+    unsigned length; // in bytes; a VARCHAR's length word comes before them
+    unsigned offset;
+    unsigned null_offset;
+};
+
+struct Released {
+    IMessageMetadata *metadata;
+    ~Released() { metadata->release(); }
+};
+
+Slot read_slot(ThrowStatusWrapper *status, IMessageMetadata *message, unsigned i, Kind kind, bool result)
+{
+    const Slot slot{message->getType(status, i) & ~1u, message->getLength(status, i), message->getOffset(status, i),
+                    message->getNullOffset(status, i)};
+    const unsigned t = slot.type;
+    switch (kind) {
+    case Text:
+        if (t == SQL_VARYING || (t == SQL_TEXT && !result))
+            return slot;
+        raise(status, result ? "morvanfn_udr: a text result must be declared VARCHAR"
+                             : "morvanfn_udr: a text argument must be declared VARCHAR or CHAR");
+    case Varying:
+        if (t == SQL_VARYING)
+            return slot;
+        raise(status, "morvanfn_udr: FN_STRLEN's argument must be declared VARCHAR");
+    case Integer:
+        if ((t == SQL_SHORT || t == SQL_LONG || (t == SQL_INT64 && result)) && message->getScale(status, i) == 0)
+            return slot;
+        raise(status, result ? "morvanfn_udr: an integer result must be declared SMALLINT, INTEGER or BIGINT"
+                             : "morvanfn_udr: an integer argument must be declared SMALLINT or INTEGER");
+    }
+    raise(status, "morvanfn_udr: unknown kind of value");
+}
+
+// A routine's declared arguments and result, and its NULL rule: read once
+// per routine instance.
+class Signature {
+public:
+    // Only for the framework's second constructor, which the engine never calls.
+    Signature() = default;
+
+    Signature(ThrowStatusWrapper *status, IRoutineMetadata *metadata, std::initializer_list<Kind> arguments,
+                Kind result)
+        : udf_nulls_(read_null_rule(status, metadata->getEntryPoint(status))),
+          count_(static_cast<unsigned>(arguments.size()))
+    {
+        const Released in{metadata->getInputMetadata(status)};
+        if (in.metadata->getCount(status) != count_)
+            raise(status, "morvanfn_udr: the declaration has another number of arguments than the function");
+        unsigned i = 0;
+        for (const Kind kind : arguments) {
+            in_[i] = read_slot(status, in.metadata, i, kind, false);
+            ++i;
+        }
+        const Released out{metadata->getOutputMetadata(status)};
+        out_ = read_slot(status, out.metadata, 0, result, true);
+    }
+
+    // SQL's rule: under it, a NULL argument makes the result NULL, and the
+    // call ends here.
+    bool gives_null(const unsigned char *in, unsigned char *out) const
+    {
+        if (udf_nulls_)
+            return false;
+        for (unsigned i = 0; i < count_; ++i)
+            if (is_null(in, in_[i])) {
+                const ISC_SHORT yes = FB_TRUE;
+                memcpy(out + out_.null_offset, &yes, sizeof yes);
+                return true;
+            }
+        return false;
+    }
+
+    // The UDF's rule: a NULL argument reads as 0 or the empty text.
+    fn_integer integer(const unsigned char *in, unsigned i) const
+    {
+        const Slot &s = in_[i];
+        if (is_null(in, s))
+            return 0;
+        if (s.type == SQL_SHORT) {
+            ISC_SHORT v;
+            memcpy(&v, in + s.offset, sizeof v);
+            return v;
+        }
+        ISC_LONG v;
+        memcpy(&v, in + s.offset, sizeof v);
+        return v;
+    }
+
+    // A text argument's bytes and length (CHAR: its declared length).
+    const char *text(const unsigned char *in, unsigned i, unsigned *length) const
+    {
+        const Slot &s = in_[i];
+        if (is_null(in, s)) {
+            *length = 0;
+            return "";
+        }
+        if (s.type == SQL_TEXT) {
+            *length = s.length;
+            return reinterpret_cast<const char *>(in + s.offset);
+        }
+        ISC_USHORT n;
+        memcpy(&n, in + s.offset, sizeof n);
+        *length = n;
+        return reinterpret_cast<const char *>(in + s.offset + sizeof n);
+    }
+
+    // FN_STRLEN's argument as the library reads it: the VARCHAR itself.
+    const fn_varying *varying(const unsigned char *in, unsigned i, const fn_varying *empty) const
+    {
+        return is_null(in, in_[i]) ? empty : reinterpret_cast<const fn_varying *>(in + in_[i].offset);
+    }
+
+    void set_text(ThrowStatusWrapper *status, unsigned char *out, const char *text) const
+    {
+        const size_t length = strlen(text);
+        if (length > out_.length)
+            raise_truncation(status);
+        const ISC_USHORT n = static_cast<ISC_USHORT>(length);
+        memcpy(out + out_.offset, &n, sizeof n);
+        memcpy(out + out_.offset + sizeof n, text, length);
+        set_not_null(out);
+    }
+
+    void set_integer(unsigned char *out, int32_t value) const
+    {
+        if (out_.type == SQL_SHORT) {
+            const ISC_SHORT v = static_cast<ISC_SHORT>(value); // as a UDF's RETURNS SMALLINT reads it
+            memcpy(out + out_.offset, &v, sizeof v);
+        } else if (out_.type == SQL_LONG) {
+            const ISC_LONG v = value;
+            memcpy(out + out_.offset, &v, sizeof v);
+        } else {
+            const ISC_INT64 v = value;
+            memcpy(out + out_.offset, &v, sizeof v);
+        }
+        set_not_null(out);
+    }
+
+private:
+    static bool read_null_rule(ThrowStatusWrapper *status, const char *external_name)
+    {
+        const char *rule = strchr(external_name, '!');
+        rule = rule ? strchr(rule + 1, '!') : nullptr;
+        if (!rule || strcmp(rule + 1, "sql") == 0)
+            return false;
+        if (strcmp(rule + 1, "udf") == 0)
+            return true;
+        raise(status, "morvanfn_udr: the external name's third part must be 'udf' (the UDF's NULL rules) "
+                      "or 'sql' (SQL's, as with none)");
+    }
+
+    static bool is_null(const unsigned char *message, const Slot &s)
+    {
+        ISC_SHORT null;
+        memcpy(&null, message + s.null_offset, sizeof null);
+        return null != 0;
+    }
+
+    void set_not_null(unsigned char *out) const
+    {
+        const ISC_SHORT no = FB_FALSE;
+        memcpy(out + out_.null_offset, &no, sizeof no);
+    }
+
+    bool udf_nulls_ = false;
+    unsigned count_ = 0;
+    Slot in_[2] = {};
+    Slot out_ = {};
+};
+
+// A counted text, NUL-ended, into storage the caller gave (length + 1 bytes).
+char *nul_ended(char *to, const char *bytes, unsigned length)
+{
+    memcpy(to, bytes, length);
+    to[length] = '\0';
+    return to;
+}
+
+// FN_STRCAT and FN_FULLCAT: both texts NUL-ended and the result buffer, all
+// in this call's frame and sized to these texts, then join(a, b, buffer).
+template <typename Join>
+void join_texts(ThrowStatusWrapper *status, const Signature &declared, const unsigned char *in,
+                unsigned char *out, Join join)
+{
+    if (declared.gives_null(in, out))
         return;
-    NulEnded<kJoinArgMax> a(in->a), b(in->b);
-    char result[kJoinMax + 1];
-    set_varchar(out->result, join(a.text, b.text, result));
+    unsigned la, lb;
+    const char *a = declared.text(in, 0, &la);
+    const char *b = declared.text(in, 1, &lb);
+    char *ca = static_cast<char *>(alloca(la + 1));
+    char *cb = static_cast<char *>(alloca(lb + 1));
+    char *result = static_cast<char *>(alloca(size_t{la} + lb + 1));
+    declared.set_text(status, out, join(nul_ended(ca, a, la), nul_ended(cb, b, lb), result));
 }
 
 } // namespace
@@ -66,83 +270,90 @@ void join_texts(const In *in, Out *out, Join join)
 /* CREATE FUNCTION FN_SHORTDATE () RETURNS VARCHAR(9) CHARACTER SET NONE
  *   EXTERNAL NAME 'morvanfn_udr!fn_shortdate' ENGINE UDR; */
 FB_UDR_BEGIN_FUNCTION(fn_shortdate)
-    FB_UDR_MESSAGE(OutMessage, (FB_VARCHAR(FN_SHORTDATE_SIZE - 1), result));
+    FB_UDR_CONSTRUCTOR, declared(status, metadata__, {}, Text) {}
 
     FB_UDR_EXECUTE_FUNCTION
     {
         char result[FN_SHORTDATE_SIZE];
-        set_varchar(out->result, fn_shortdate(result));
-        out->resultNull = FB_FALSE;
+        declared.set_text(status, out, fn_shortdate(result));
     }
+
+    const Signature declared;
 FB_UDR_END_FUNCTION
 
 /* CREATE FUNCTION FN_CURRYR () RETURNS INTEGER
  *   EXTERNAL NAME 'morvanfn_udr!fn_curryr' ENGINE UDR; */
 FB_UDR_BEGIN_FUNCTION(fn_curryr)
-    FB_UDR_MESSAGE(OutMessage, (FB_INTEGER, result));
+    FB_UDR_CONSTRUCTOR, declared(status, metadata__, {}, Integer) {}
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        out->result = fn_curryr();
-        out->resultNull = FB_FALSE;
+        declared.set_integer(out, fn_curryr());
     }
+
+    const Signature declared;
 FB_UDR_END_FUNCTION
 
 /* CREATE FUNCTION FN_STRLEN (s VARCHAR(32765) CHARACTER SET NONE) RETURNS SMALLINT
  *   EXTERNAL NAME 'morvanfn_udr!fn_strlen' ENGINE UDR;
  * The message's VARCHAR is the library's counted string: no copy. */
 FB_UDR_BEGIN_FUNCTION(fn_strlen)
-    FB_UDR_MESSAGE(InMessage, (FB_VARCHAR(kStrlenMax), s));
-    FB_UDR_MESSAGE(OutMessage, (FB_SMALLINT, result));
+    FB_UDR_CONSTRUCTOR, declared(status, metadata__, {Varying}, Integer) {}
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        out->resultNull = in->sNull;
-        if (!in->sNull)
-            out->result = static_cast<ISC_SHORT>(fn_strlen(reinterpret_cast<const fn_varying *>(&in->s)));
+        if (declared.gives_null(in, out))
+            return;
+        const fn_varying empty{};
+        declared.set_integer(out, fn_strlen(declared.varying(in, 0, &empty)));
     }
+
+    const Signature declared;
 FB_UDR_END_FUNCTION
 
 /* CREATE FUNCTION FN_STRCAT (a VARCHAR(4095) CHARACTER SET NONE, b VARCHAR(4095) CHARACTER SET NONE)
  *   RETURNS VARCHAR(8190) CHARACTER SET NONE
  *   EXTERNAL NAME 'morvanfn_udr!fn_strcat' ENGINE UDR; */
 FB_UDR_BEGIN_FUNCTION(fn_strcat)
-    FB_UDR_MESSAGE(InMessage, (FB_VARCHAR(kJoinArgMax), a)(FB_VARCHAR(kJoinArgMax), b));
-    FB_UDR_MESSAGE(OutMessage, (FB_VARCHAR(kJoinMax), result));
+    FB_UDR_CONSTRUCTOR, declared(status, metadata__, {Text, Text}, Text) {}
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        join_texts(in, out, fn_strcat);
+        join_texts(status, declared, in, out, fn_strcat);
     }
+
+    const Signature declared;
 FB_UDR_END_FUNCTION
 
 /* CREATE FUNCTION FN_FULLCAT (a VARCHAR(4095) CHARACTER SET NONE, b VARCHAR(4095) CHARACTER SET NONE)
  *   RETURNS VARCHAR(8190) CHARACTER SET NONE
  *   EXTERNAL NAME 'morvanfn_udr!fn_fullcat' ENGINE UDR; */
 FB_UDR_BEGIN_FUNCTION(fn_fullcat)
-    FB_UDR_MESSAGE(InMessage, (FB_VARCHAR(kJoinArgMax), a)(FB_VARCHAR(kJoinArgMax), b));
-    FB_UDR_MESSAGE(OutMessage, (FB_VARCHAR(kJoinMax), result));
+    FB_UDR_CONSTRUCTOR, declared(status, metadata__, {Text, Text}, Text) {}
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        join_texts(in, out, fn_fullcat);
+        join_texts(status, declared, in, out, fn_fullcat);
     }
+
+    const Signature declared;
 FB_UDR_END_FUNCTION
 
 /* CREATE FUNCTION FN_PAD (v INTEGER, w INTEGER) RETURNS VARCHAR(255) CHARACTER SET NONE
  *   EXTERNAL NAME 'morvanfn_udr!fn_pad' ENGINE UDR; */
 FB_UDR_BEGIN_FUNCTION(fn_pad)
-    FB_UDR_MESSAGE(InMessage, (FB_INTEGER, v)(FB_INTEGER, w));
-    FB_UDR_MESSAGE(OutMessage, (FB_VARCHAR(FN_PAD_MAX_WIDTH), result));
+    FB_UDR_CONSTRUCTOR, declared(status, metadata__, {Integer, Integer}, Text) {}
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        out->resultNull = in->vNull || in->wNull;
-        if (out->resultNull)
+        if (declared.gives_null(in, out))
             return;
+        const fn_integer value = declared.integer(in, 0), width = declared.integer(in, 1);
         char result[FN_PAD_SIZE];
-        set_varchar(out->result, fn_pad(&in->v, &in->w, result));
+        declared.set_text(status, out, fn_pad(&value, &width, result));
     }
+
+    const Signature declared;
 FB_UDR_END_FUNCTION
 
 FB_UDR_IMPLEMENT_ENTRY_POINT

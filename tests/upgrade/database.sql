@@ -1,0 +1,59 @@
+-- A database as the upgrade finds it: the functions from declare.sql (run
+-- before this), older declarations under other names with other sizes,
+-- one object of every kind that can use a function, and rows with NULLs and
+-- the longest texts whose results fit each declaration.
+
+-- An older FN_STRCAT with a result too small for its arguments (20 + 20
+-- bytes into 30): unsafe, and switched.
+DECLARE EXTERNAL FUNCTION OLD_CAT
+    CSTRING(20) CHARACTER SET NONE, CSTRING(20) CHARACTER SET NONE, CSTRING(30) CHARACTER SET NONE
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_strcat' MODULE_NAME 'morvanfn.so';
+-- A join larger than declare_udr.sql's: 8000 + 8000 bytes.
+DECLARE EXTERNAL FUNCTION BIG_CAT
+    CSTRING(8000) CHARACTER SET NONE, CSTRING(8000) CHARACTER SET NONE, CSTRING(16000) CHARACTER SET NONE
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_fullcat' MODULE_NAME 'morvanfn';
+-- A result the server frees: undefined, left as a UDF, used by nothing.
+DECLARE EXTERNAL FUNCTION OLD_DATE
+    RETURNS CSTRING(9) CHARACTER SET NONE FREE_IT ENTRY_POINT '_fn_shortdate' MODULE_NAME 'morvanfn';
+COMMIT;
+
+CREATE TABLE customers (
+    id INTEGER NOT NULL PRIMARY KEY,
+    name VARCHAR(20) CHARACTER SET NONE,
+    city VARCHAR(20) CHARACTER SET NONE,
+    n INTEGER,
+    w INTEGER,
+    tag VARCHAR(300) CHARACTER SET NONE,
+    code COMPUTED BY (FN_PAD(n, 6)),
+    CONSTRAINT name_not_13 CHECK (FN_STRLEN(name) <> 13)
+);
+
+CREATE VIEW customer_view (id, joined, old_joined, full_joined, padded, city_length, date_length, this_century) AS
+    SELECT id, FN_STRCAT(name, city), OLD_CAT(name, city), FN_FULLCAT(name, city), FN_PAD(n, w),
+           FN_STRLEN(city), CHAR_LENGTH(FN_SHORTDATE()), FN_CURRYR() BETWEEN 2000 AND 2099
+    FROM customers;
+
+SET TERM ^;
+CREATE PROCEDURE customer_labels RETURNS (id INTEGER, label VARCHAR(100) CHARACTER SET NONE) AS
+BEGIN
+    FOR SELECT id, OLD_CAT(name, city) || '/' || FN_PAD(n, 3) FROM customers ORDER BY id INTO :id, :label DO
+        SUSPEND;
+END^
+
+CREATE TRIGGER customers_tag FOR customers BEFORE INSERT AS
+BEGIN
+    NEW.tag = FN_FULLCAT(NEW.name, FN_PAD(NEW.n, 4)) || '|' || OLD_CAT(NEW.city, NEW.name);
+END^
+SET TERM ;^
+COMMIT;
+
+INSERT INTO customers (id, name, city, n, w) VALUES (1, 'Ann  ', 'Oslo ', 7, 3);
+INSERT INTO customers (id, name, city, n, w) VALUES (2, 'Bob', NULL, -7, 3);
+INSERT INTO customers (id, name, city, n, w) VALUES (3, NULL, 'Rome', NULL, 4);
+INSERT INTO customers (id, name, city, n, w) VALUES (4, NULL, NULL, 42, NULL);
+INSERT INTO customers (id, name, city, n, w) VALUES (5, '  lead', 'tab' || ASCII_CHAR(9), 123, 2);
+-- The longest join OLD_CAT's 30 bytes hold: 20 + 10 after trimming.
+INSERT INTO customers (id, name, city, n, w) VALUES (6, 'Abcdefghijklmnopqrst', 'Bergen    ', -2147483648, 0);
+INSERT INTO customers (id, name, city, n, w) VALUES (7, 'Zeta', 'Abcdefghij          ', 1, 255);
+INSERT INTO customers (id, name, city, n, w) VALUES (8, '', '', 2147483647, -5);
+COMMIT;

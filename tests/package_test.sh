@@ -77,7 +77,7 @@ dpkg-deb -e "$deb" "$work/control"
 check "no maintainer scripts or conffiles" "$(ls "$work/control" | tr '\n' ' ')" "control md5sums "
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort | tr '\n' ' ')
-want="usr/include/morvanfn.h $fb/UDF/morvanfn.so $fb/plugins/udr/libmorvanfn_udr.so usr/share/morvanfn/README.md usr/share/morvanfn/declare.sql usr/share/morvanfn/declare_null.sql usr/share/morvanfn/declare_udr.sql usr/share/morvanfn/drop.sql usr/share/morvanfn/drop_udr.sql"
+want="usr/include/morvanfn.h $fb/UDF/morvanfn.so $fb/plugins/udr/libmorvanfn_udr.so usr/share/morvanfn/README.md usr/share/morvanfn/declare.sql usr/share/morvanfn/declare_null.sql usr/share/morvanfn/declare_udr.sql usr/share/morvanfn/drop.sql usr/share/morvanfn/drop_udr.sql usr/share/morvanfn/check.sql usr/share/morvanfn/switch_to_udr.sql"
 check "file list" "$files" "$(echo "$want" | tr ' ' '\n' | sort | tr '\n' ' ')"
 dpkg-deb -x "$deb" "$work/files"
 for module in UDF/morvanfn.so plugins/udr/libmorvanfn_udr.so; do

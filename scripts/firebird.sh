@@ -41,10 +41,8 @@ g++ cmake make faketime tzdata python3"
 
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)
 case $version in
-    3.0) lib=/usr/lib/$multiarch/firebird/3.0 bin=/usr/bin provider=Engine12 server=/usr/sbin/firebird
-         packages="firebird3.0-server-core firebird3.0-utils" ;;
-    4.0) lib=/usr/lib/$multiarch/firebird/4.0 bin=/usr/lib/firebird/4.0/bin provider=Engine13 server=/usr/lib/firebird/4.0/bin/firebird
-         packages="firebird4.0-server-core firebird4.0-utils firebird4.0-server" ;;
+    3.0) lib=/usr/lib/$multiarch/firebird/3.0 bin=/usr/bin provider=Engine12 server=/usr/sbin/firebird ;;
+    4.0) lib=/usr/lib/$multiarch/firebird/4.0 bin=/usr/lib/firebird/4.0/bin provider=Engine13 server=$bin/firebird ;;
     *) echo "firebird.sh: unknown engine version $version (3.0 or 4.0)" >&2; exit 2 ;;
 esac
 here_natively() { [ -f "$lib/plugins/lib$provider.so" ] && [ -x "$bin/isql-fb" ]; }
@@ -64,7 +62,7 @@ server3() {
 
 mirror() {
     # The archive the machine's own apt sources use.
-    sed -n 's/^URIs: *\([^ ]*debian\)\/* *$/\1/p; s/^deb  *\(http[^ ]*debian\)\/*  *bookworm .*/\1/p' \
+    sed -n 's/^URIs: *\([^ ]*debian\)\/* *$/\1/p; s/^deb  *\(http[^ ]*debian\)\/* .*/\1/p' \
         /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -n 1
 }
 
@@ -129,7 +127,8 @@ setup() {
             if [ ! -x "$(server3)" ]; then
                 rm -rf "$cache/firebird3.0-server"
                 mkdir -p "$cache/firebird3.0-server"
-                (cd "$cache/firebird3.0-server" && apt-get download firebird3.0-server > /dev/null 2>&1 &&
+                (cd "$cache/firebird3.0-server" &&
+                    { apt-get download firebird3.0-server || { as_root apt-get update -qq && apt-get download firebird3.0-server; }; } > /dev/null 2>&1 &&
                     dpkg-deb -x firebird3.0-server_*.deb .) ||
                     { echo "could not unpack firebird3.0-server's server binary" >&2; return 1; }
             fi ;;
@@ -137,7 +136,7 @@ setup() {
             if here_natively; then return 0; fi
             as_root mkdir -p "$(dirname "$trixie")"
             trixie_ready || make_trixie
-            trixie_ready || { echo "the trixie root at $trixie does not run Firebird 4.0 (log: $trixie.log)" >&2; return 1; }
+            trixie_ready || { echo "the trixie root at $trixie does not run Firebird 4.0 (log: $cache/trixie.log)" >&2; return 1; }
             ;;
     esac
     flock -u 9

@@ -136,8 +136,16 @@ BEGIN
             ELSE 'safe' END;
         IF (module IS NOT NULL AND UPPER(udf_access) = 'NONE') THEN
             note = TRIM(COALESCE(note || '; ', '') || 'UDF: needs UdfAccess (this server has UdfAccess = None, so every call fails)');
-        dependents = (SELECT COUNT(DISTINCT RDB$DEPENDENT_NAME) FROM RDB$DEPENDENCIES
-                      WHERE RDB$DEPENDED_ON_NAME = :function_name AND RDB$DEPENDED_ON_TYPE = 15);
+        -- A computed column or a view's column depends through its domain,
+        -- a check constraint through its triggers: count their owners.
+        dependents = (SELECT COUNT(DISTINCT COALESCE(
+                                 (SELECT FIRST 1 f.RDB$RELATION_NAME FROM RDB$RELATION_FIELDS f
+                                  WHERE f.RDB$FIELD_SOURCE = d.RDB$DEPENDENT_NAME),
+                                 (SELECT c.RDB$CONSTRAINT_NAME FROM RDB$CHECK_CONSTRAINTS c
+                                  WHERE c.RDB$TRIGGER_NAME = d.RDB$DEPENDENT_NAME),
+                                 d.RDB$DEPENDENT_NAME))
+                      FROM RDB$DEPENDENCIES d
+                      WHERE d.RDB$DEPENDED_ON_NAME = :function_name AND d.RDB$DEPENDED_ON_TYPE = 15);
         IF (arguments = '') THEN arguments = '(none)';
         SUSPEND;
     END

@@ -13,7 +13,8 @@
  *   INTEGER) and a call copies no more than its own declaration holds.  A
  *   result longer than the declared one raises "string right truncation"
  *   (SQLSTATE 22001): nothing is ever written past a declared length.  A
- *   declaration of types a function cannot read is refused at its first use.
+ *   declaration of types a function cannot read is refused at every call,
+ *   with the reason.
  *
  *   NULL rules, chosen by the third part of the external name and read once
  *   per routine instance:
@@ -79,28 +80,29 @@ struct Released {
     ~Released() { metadata->release(); }
 };
 
-Slot read_slot(ThrowStatusWrapper *status, IMessageMetadata *message, unsigned i, Kind kind, bool result)
+// Where argument (or result) i lies, and whether the function can read it
+// as the kind it needs: nullptr, or why not.
+const char *read_slot(ThrowStatusWrapper *status, IMessageMetadata *message, unsigned i, Kind kind, bool result,
+                      Slot *slot)
 {
-    const Slot slot{message->getType(status, i) & ~1u, message->getLength(status, i), message->getOffset(status, i),
-                    message->getNullOffset(status, i)};
-    const unsigned t = slot.type;
+    *slot = Slot{message->getType(status, i) & ~1u, message->getLength(status, i), message->getOffset(status, i),
+                 message->getNullOffset(status, i)};
+    const unsigned t = slot->type;
     switch (kind) {
     case Text:
         if (t == SQL_VARYING || (t == SQL_TEXT && !result))
-            return slot;
-        raise(status, result ? "morvanfn_udr: a text result must be declared VARCHAR"
-                             : "morvanfn_udr: a text argument must be declared VARCHAR or CHAR");
+            return nullptr;
+        return result ? "morvanfn_udr: a text result must be declared VARCHAR"
+                      : "morvanfn_udr: a text argument must be declared VARCHAR or CHAR";
     case Varying:
-        if (t == SQL_VARYING)
-            return slot;
-        raise(status, "morvanfn_udr: FN_STRLEN's argument must be declared VARCHAR");
+        return t == SQL_VARYING ? nullptr : "morvanfn_udr: FN_STRLEN's argument must be declared VARCHAR";
     case Integer:
         if ((t == SQL_SHORT || t == SQL_LONG || (t == SQL_INT64 && result)) && message->getScale(status, i) == 0)
-            return slot;
-        raise(status, result ? "morvanfn_udr: an integer result must be declared SMALLINT, INTEGER or BIGINT"
-                             : "morvanfn_udr: an integer argument must be declared SMALLINT or INTEGER");
+            return nullptr;
+        return result ? "morvanfn_udr: an integer result must be declared SMALLINT, INTEGER or BIGINT"
+                      : "morvanfn_udr: an integer argument must be declared SMALLINT or INTEGER";
     }
-    raise(status, "morvanfn_udr: unknown kind of value");
+    return "morvanfn_udr: unknown kind of value";
 }
 
 // A routine's declared arguments and result, and its NULL rule: read once
@@ -110,36 +112,46 @@ public:
     // Only for the framework's second constructor, which the engine never calls.
     Signature() = default;
 
+    // A declaration the function cannot serve is refused at each call, with
+    // the reason (an error while the engine makes the instance would leave
+    // the statement's transaction in use).
     Signature(ThrowStatusWrapper *status, IRoutineMetadata *metadata, std::initializer_list<Kind> arguments,
-                Kind result)
-        : udf_nulls_(read_null_rule(status, metadata->getEntryPoint(status))),
-          count_(static_cast<unsigned>(arguments.size()))
+              Kind result)
+        : count_(static_cast<unsigned>(arguments.size()))
     {
+        refusal_ = read_null_rule(metadata->getEntryPoint(status), &udf_nulls_);
         const Released in{metadata->getInputMetadata(status)};
-        if (in.metadata->getCount(status) != count_)
-            raise(status, "morvanfn_udr: the declaration has another number of arguments than the function");
+        if (in.metadata->getCount(status) != count_) {
+            refusal_ = "morvanfn_udr: the declaration has another number of arguments than the function";
+            return;
+        }
         unsigned i = 0;
         for (const Kind kind : arguments) {
-            in_[i] = read_slot(status, in.metadata, i, kind, false);
+            const char *why = read_slot(status, in.metadata, i, kind, false, &in_[i]);
+            refusal_ = refusal_ ? refusal_ : why;
             ++i;
         }
         const Released out{metadata->getOutputMetadata(status)};
-        out_ = read_slot(status, out.metadata, 0, result, true);
+        const char *why = read_slot(status, out.metadata, 0, result, true, &out_);
+        refusal_ = refusal_ ? refusal_ : why;
     }
 
-    // SQL's rule: under it, a NULL argument makes the result NULL, and the
-    // call ends here.
-    bool gives_null(const unsigned char *in, unsigned char *out) const
+    // The start of every call: a declaration the function cannot read is
+    // refused; under SQL's rule a NULL argument makes the result NULL and
+    // ends the call.  True when the call goes on.
+    bool proceeds(ThrowStatusWrapper *status, const unsigned char *in, unsigned char *out) const
     {
+        if (refusal_)
+            raise(status, refusal_);
         if (udf_nulls_)
-            return false;
+            return true;
         for (unsigned i = 0; i < count_; ++i)
             if (is_null(in, in_[i])) {
                 const ISC_SHORT yes = FB_TRUE;
                 memcpy(out + out_.null_offset, &yes, sizeof yes);
-                return true;
+                return false;
             }
-        return false;
+        return true;
     }
 
     // The UDF's rule: a NULL argument reads as 0 or the empty text.
@@ -209,16 +221,15 @@ public:
     }
 
 private:
-    static bool read_null_rule(ThrowStatusWrapper *status, const char *external_name)
+    static const char *read_null_rule(const char *external_name, bool *udf_nulls)
     {
         const char *rule = strchr(external_name, '!');
         rule = rule ? strchr(rule + 1, '!') : nullptr;
-        if (!rule || strcmp(rule + 1, "sql") == 0)
-            return false;
-        if (strcmp(rule + 1, "udf") == 0)
-            return true;
-        raise(status, "morvanfn_udr: the external name's third part must be 'udf' (the UDF's NULL rules) "
-                      "or 'sql' (SQL's, as with none)");
+        *udf_nulls = rule && strcmp(rule + 1, "udf") == 0;
+        if (!rule || *udf_nulls || strcmp(rule + 1, "sql") == 0)
+            return nullptr;
+        return "morvanfn_udr: the external name's third part must be 'udf' (the UDF's NULL rules) "
+               "or 'sql' (SQL's, as with none)";
     }
 
     static bool is_null(const unsigned char *message, const Slot &s)
@@ -234,6 +245,7 @@ private:
         memcpy(out + out_.null_offset, &no, sizeof no);
     }
 
+    const char *refusal_ = nullptr;
     bool udf_nulls_ = false;
     unsigned count_ = 0;
     Slot in_[2] = {};
@@ -254,7 +266,7 @@ template <typename Join>
 void join_texts(ThrowStatusWrapper *status, const Signature &declared, const unsigned char *in,
                 unsigned char *out, Join join)
 {
-    if (declared.gives_null(in, out))
+    if (!declared.proceeds(status, in, out))
         return;
     unsigned la, lb;
     const char *a = declared.text(in, 0, &la);
@@ -274,6 +286,8 @@ FB_UDR_BEGIN_FUNCTION(fn_shortdate)
 
     FB_UDR_EXECUTE_FUNCTION
     {
+        if (!declared.proceeds(status, in, out))
+            return;
         char result[FN_SHORTDATE_SIZE];
         declared.set_text(status, out, fn_shortdate(result));
     }
@@ -288,7 +302,8 @@ FB_UDR_BEGIN_FUNCTION(fn_curryr)
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        declared.set_integer(out, fn_curryr());
+        if (declared.proceeds(status, in, out))
+            declared.set_integer(out, fn_curryr());
     }
 
     const Signature declared;
@@ -302,7 +317,7 @@ FB_UDR_BEGIN_FUNCTION(fn_strlen)
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        if (declared.gives_null(in, out))
+        if (!declared.proceeds(status, in, out))
             return;
         const fn_varying empty{};
         declared.set_integer(out, fn_strlen(declared.varying(in, 0, &empty)));
@@ -346,7 +361,7 @@ FB_UDR_BEGIN_FUNCTION(fn_pad)
 
     FB_UDR_EXECUTE_FUNCTION
     {
-        if (declared.gives_null(in, out))
+        if (!declared.proceeds(status, in, out))
             return;
         const fn_integer value = declared.integer(in, 0), width = declared.integer(in, 1);
         char result[FN_PAD_SIZE];

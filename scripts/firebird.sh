@@ -7,8 +7,8 @@
 #   setup                 install the engine, or make its trixie root (4.0)
 #   version               print the engine's name and version, e.g. "Firebird 4.0.5"
 #   run CMD [ARG ...]     run CMD with the engine's real programs (isql-fb, gbak)
-#                         first on PATH and FB_VERSION, FB_LIB, FB_BIN, FB_SERVER,
-#                         FB_PROVIDER, FB_UDF_DIR and FB_UDR_DIR set; for 4.0
+#                         first on PATH and FB_VERSION, FB_LIB, FB_SERVER,
+#                         FB_PROVIDER and FB_UDF_DIR set; for 4.0
 #                         outside trixie, inside the trixie root (as root)
 #   root DIR UDF [LINE ...]
 #                         make a private root in DIR (inside `run`): with FIREBIRD
@@ -156,9 +156,8 @@ case $command in
             in_trixie sh "$top/scripts/firebird.sh" 4.0 run "$@"; exit
         fi
         if [ "$version" = 3.0 ]; then setup; server=$(server3); fi
-        FB_VERSION=$version FB_LIB=$lib FB_BIN=$bin FB_SERVER=$server FB_PROVIDER=$provider \
-            FB_UDF_DIR=$lib/UDF FB_UDR_DIR=$lib/plugins/udr PATH=$bin:$PATH
-        export FB_VERSION FB_LIB FB_BIN FB_SERVER FB_PROVIDER FB_UDF_DIR FB_UDR_DIR PATH
+        FB_VERSION=$version FB_LIB=$lib FB_SERVER=$server FB_PROVIDER=$provider FB_UDF_DIR=$lib/UDF PATH=$bin:$PATH
+        export FB_VERSION FB_LIB FB_SERVER FB_PROVIDER FB_UDF_DIR PATH
         echo "engine: $(sh "$0" "$version" version)"
         exec "$@" ;;
     root)

@@ -22,8 +22,9 @@ query="SET LIST ON; SELECT CHAR_LENGTH(FN_SHORTDATE()) AS d, FN_CURRYR() - EXTRA
   FN_STRLEN('abc') AS l, FN_STRCAT('ab ', 'c ') AS s, FN_FULLCAT('ab ', 'c') AS f, FN_PAD(7, 3) AS p FROM RDB\$DATABASE;"
 
 if [ "$version" = --use ]; then
-    # Inside `firebird.sh VERSION run`: the package's files in use.
-    deb=$2 work=$3 fb=usr/lib/$multiarch/firebird/$FB_VERSION
+    # Inside `firebird.sh VERSION run`: the package's files in use, where
+    # that engine itself keeps its UDF and UDR modules.
+    deb=$2 work=$3 fb=${FB_LIB#/}
     if [ -n "${MORVANFN_IN_TRIXIE_ROOT:-}" ]; then
         dpkg -i "$deb" > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; exit 1; }
         trap 'dpkg -r morvanfn > /dev/null' EXIT

@@ -68,10 +68,12 @@ typedef char fn_result;
 #endif
 
 /* Writes today's local date as 'YY-MM-DD-' and NUL: exactly
- * FN_SHORTDATE_SIZE bytes. */
+ * FN_SHORTDATE_SIZE bytes.  Where the C runtime gives no local date for the
+ * clock (one past the years it can represent), '00-00-00-'. */
 fn_result *fn_shortdate(fn_result *result) FN_ENTRY(_fn_shortdate);
 
-/* Today's local year, in full (2026, not 26). */
+/* Today's local year, in full (2026, not 26); 0 where the C runtime gives no
+ * local date for the clock. */
 int32_t fn_curryr(void) FN_ENTRY(_fn_curryr);
 
 /* The string's length in bytes, 0 to 32767; reads only the length field. */

@@ -23,10 +23,24 @@
  *     'morvanfn_udr!fn_pad!udf'   the UDF's: a NULL argument reads as 0 or
  *                                 the empty text, and no result is NULL
  *
- *   Storage per call.  Texts arrive counted, not NUL-ended: each is copied,
- *   NUL-ended, into the call's own stack frame (so a text ends at its first
- *   0x00 byte, as through the UDF), and so is the library's result buffer,
- *   each sized to the texts at hand.  Nothing per call is on the heap.
+ *   CHAR arguments are read as the engine reads them: a CHAR(n) is n
+ *   characters, so in UTF8 (or UNICODE_FSS) its value is the bytes of its
+ *   first n characters, not the blanks the engine pads the message with up
+ *   to n times four (or three) bytes.  In the other multi-byte sets the
+ *   module cannot count characters, and such a CHAR is refused: declare it
+ *   VARCHAR.
+ *
+ *   Storage per call.  Texts arrive counted, not NUL-ended: the joins copy
+ *   both, NUL-ended, into scratch storage that also holds the library's
+ *   result buffer (so a text ends at its first 0x00 byte, as through the
+ *   UDF).  Up to SCRATCH_IN_FRAME bytes of it are in the call's own frame;
+ *   longer texts take exactly what they need from the heap for the length of
+ *   the call, and give it back before the call returns, however it ends.  So
+ *   a call's stack use is a small constant whatever the declaration (the
+ *   engine may call a function at the bottom of a deep recursion, where
+ *   little of the thread's stack is left), and no storage outlives its call
+ *   or is shared by two calls: nothing depends on how the engine spreads
+ *   calls over threads.
  *
  * The declaration that sql/declare_udr.sql makes stands above each function.
  */
@@ -36,8 +50,9 @@
 
 #include <firebird/UdrCppEngine.h>
 
-#include <alloca.h>
 #include <initializer_list>
+#include <memory>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -73,7 +88,43 @@ struct Slot {
     unsigned length; // in bytes; a VARCHAR's length word comes before them
     unsigned offset;
     unsigned null_offset;
+    unsigned characters; // a CHAR in UTF-8: its declared length in characters; else 0
 };
+
+// Bytes per character of the character sets whose CHAR the module reads:
+// 1 for the single-byte sets, 3 or 4 for the UTF-8 ones (whose characters
+// it counts), 0 for the rest (other multi-byte sets, user-defined ones).
+unsigned bytes_per_character(unsigned charset)
+{
+    switch (charset) {
+    case 0: case 1: case 2:                               // NONE, OCTETS, ASCII
+    case 9: case 10: case 11: case 12: case 13: case 14:  // DOS737 ... DOS863
+    case 15: case 16: case 17: case 18: case 19:          // DOS775 ... NEXT
+    case 21: case 22: case 23:                            // ISO8859_1 ... 3
+    case 34: case 35: case 36: case 37: case 38: case 39: case 40: // ISO8859_4 ... 13
+    case 45: case 46: case 47: case 48: case 49: case 50: // DOS852 ... CYRL
+    case 51: case 52: case 53: case 54: case 55:          // WIN1250 ... WIN1254
+    case 58: case 59: case 60:                            // WIN1255 ... WIN1257
+    case 63: case 64: case 65: case 66:                   // KOI8R, KOI8U, WIN1258, TIS620
+        return 1;
+    case 3: // UNICODE_FSS
+        return 3;
+    case 4: // UTF8
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+// How many of a UTF-8 text's bytes hold its first n characters.
+unsigned utf8_prefix(const char *bytes, unsigned length, unsigned n)
+{
+    unsigned i = 0, seen = 0;
+    for (; i < length; ++i)
+        if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80 && seen++ == n)
+            break;
+    return i;
+}
 
 struct Released {
     IMessageMetadata *metadata;
@@ -86,12 +137,21 @@ const char *read_slot(ThrowStatusWrapper *status, IMessageMetadata *message, uns
                       Slot *slot)
 {
     *slot = Slot{message->getType(status, i) & ~1u, message->getLength(status, i), message->getOffset(status, i),
-                 message->getNullOffset(status, i)};
+                 message->getNullOffset(status, i), 0};
     const unsigned t = slot->type;
     switch (kind) {
     case Text:
-        if (t == SQL_VARYING || (t == SQL_TEXT && !result))
+        if (t == SQL_VARYING)
             return nullptr;
+        if (t == SQL_TEXT && !result) {
+            const unsigned width = bytes_per_character(message->getCharSet(status, i));
+            if (width == 0)
+                return "morvanfn_udr: a CHAR argument in this character set cannot be read (its characters "
+                       "cannot be counted here): declare it VARCHAR";
+            if (width > 1)
+                slot->characters = slot->length / width;
+            return nullptr;
+        }
         return result ? "morvanfn_udr: a text result must be declared VARCHAR"
                       : "morvanfn_udr: a text argument must be declared VARCHAR or CHAR";
     case Varying:
@@ -170,7 +230,8 @@ public:
         return v;
     }
 
-    // A text argument's bytes and length (CHAR: its declared length).
+    // A text argument's bytes and length (CHAR: its declared length, in
+    // characters where it is UTF-8).
     const char *text(const unsigned char *in, unsigned i, unsigned *length) const
     {
         const Slot &s = in_[i];
@@ -179,8 +240,9 @@ public:
             return "";
         }
         if (s.type == SQL_TEXT) {
-            *length = s.length;
-            return reinterpret_cast<const char *>(in + s.offset);
+            const char *bytes = reinterpret_cast<const char *>(in + s.offset);
+            *length = s.characters ? utf8_prefix(bytes, s.length, s.characters) : s.length;
+            return bytes;
         }
         ISC_USHORT n;
         memcpy(&n, in + s.offset, sizeof n);
@@ -260,8 +322,15 @@ char *nul_ended(char *to, const char *bytes, unsigned length)
     return to;
 }
 
-// FN_STRCAT and FN_FULLCAT: both texts NUL-ended and the result buffer, all
-// in this call's frame and sized to these texts, then join(a, b, buffer).
+// The most scratch storage a call keeps in its own frame (see the top).
+constexpr size_t SCRATCH_IN_FRAME = 1024;
+
+struct Free {
+    void operator()(char *p) const { free(p); }
+};
+
+// FN_STRCAT and FN_FULLCAT: both texts NUL-ended, then join(a, b, buffer)
+// with a buffer for both lengths and the NUL.
 template <typename Join>
 void join_texts(ThrowStatusWrapper *status, const Signature &declared, const unsigned char *in,
                 unsigned char *out, Join join)
@@ -271,10 +340,19 @@ void join_texts(ThrowStatusWrapper *status, const Signature &declared, const uns
     unsigned la, lb;
     const char *a = declared.text(in, 0, &la);
     const char *b = declared.text(in, 1, &lb);
-    char *ca = static_cast<char *>(alloca(la + 1));
-    char *cb = static_cast<char *>(alloca(lb + 1));
-    char *result = static_cast<char *>(alloca(size_t{la} + lb + 1));
-    declared.set_text(status, out, join(nul_ended(ca, a, la), nul_ended(cb, b, lb), result));
+    const size_t texts = size_t{la} + 1 + lb + 1, size = texts + la + lb + 1;
+    char in_frame[SCRATCH_IN_FRAME];
+    std::unique_ptr<char, Free> on_heap;
+    char *scratch = in_frame;
+    if (size > sizeof in_frame) {
+        on_heap.reset(static_cast<char *>(malloc(size)));
+        if (!on_heap)
+            raise(status, "morvanfn_udr: no memory for the texts of this call");
+        scratch = on_heap.get();
+    }
+    char *ca = nul_ended(scratch, a, la);
+    char *cb = nul_ended(scratch + la + 1, b, lb);
+    declared.set_text(status, out, join(ca, cb, scratch + texts));
 }
 
 } // namespace

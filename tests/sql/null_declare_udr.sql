@@ -52,3 +52,25 @@ COMMIT;
 SELECT STRLEN_OF_CHAR('x') FROM RDB$DATABASE;
 SELECT PAD_OTHER_RULE(1, 2) FROM RDB$DATABASE;
 SELECT PAD_ONE_ARGUMENT(1) FROM RDB$DATABASE;
+
+-- A CHAR(n) argument is n characters in any character set, its padding
+-- counted in characters, as the engine's own || reads it: in UTF8 the
+-- message pads it to n times four bytes, which are not all the value.
+CREATE FUNCTION FULLCAT_CHAR_UTF8 (a CHAR(3) CHARACTER SET UTF8, b CHAR(3) CHARACTER SET UTF8)
+    RETURNS VARCHAR(6) CHARACTER SET UTF8 EXTERNAL NAME 'morvanfn_udr!fn_fullcat' ENGINE UDR;
+CREATE FUNCTION STRCAT_CHAR_UTF8 (a CHAR(3) CHARACTER SET UTF8, b CHAR(3) CHARACTER SET UTF8)
+    RETURNS VARCHAR(6) CHARACTER SET UTF8 EXTERNAL NAME 'morvanfn_udr!fn_strcat' ENGINE UDR;
+CREATE FUNCTION FULLCAT_CHAR_WIN1251 (a CHAR(3) CHARACTER SET WIN1251, b CHAR(3) CHARACTER SET WIN1251)
+    RETURNS VARCHAR(6) CHARACTER SET WIN1251 EXTERNAL NAME 'morvanfn_udr!fn_fullcat' ENGINE UDR;
+CREATE FUNCTION FULLCAT_CHAR_SJIS (a CHAR(3) CHARACTER SET SJIS_0208, b CHAR(3) CHARACTER SET SJIS_0208)
+    RETURNS VARCHAR(6) CHARACTER SET SJIS_0208 EXTERNAL NAME 'morvanfn_udr!fn_fullcat' ENGINE UDR;
+COMMIT;
+SELECT '[' || FULLCAT_CHAR_UTF8('a', 'b') || ']' AS utf8,
+       '[' || (CAST('a' AS CHAR(3) CHARACTER SET UTF8) || CAST('b' AS CHAR(3) CHARACTER SET UTF8)) || ']' AS built_in,
+       '[' || FULLCAT_CHAR_UTF8(_UTF8 'жё', _UTF8 '€') || ']' AS utf8_two_and_three_bytes,
+       '[' || FULLCAT_CHAR_UTF8(_UTF8 'я€😀', _UTF8 '😀') || ']' AS utf8_full_and_four_bytes,
+       '[' || STRCAT_CHAR_UTF8(_UTF8 'ж', 'b') || ']' AS utf8_trimmed,
+       '[' || CAST(FULLCAT_CHAR_WIN1251(_UTF8 'жa', 'b') AS VARCHAR(6) CHARACTER SET UTF8) || ']' AS win1251
+FROM RDB$DATABASE;
+-- Where the module cannot count a set's characters, it says so.
+SELECT FULLCAT_CHAR_SJIS('a', 'b') FROM RDB$DATABASE;

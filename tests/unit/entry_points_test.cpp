@@ -70,12 +70,30 @@ TEST(Exports, EverySymbolResolvesByItsUnderscoredNameOnly)
 TEST(FnShortdate, FormatsTwoDigitFieldsEachFollowedByAHyphen)
 {
     char out[FN_SHORTDATE_SIZE];
-    EXPECT_STREQ(fn_format_shortdate(out, 2007, 1, 5), "07-01-05-");
-    EXPECT_STREQ(fn_format_shortdate(out, 2000, 12, 31), "00-12-31-");
-    EXPECT_STREQ(fn_format_shortdate(out, 1999, 10, 1), "99-10-01-");
-    EXPECT_STREQ(fn_format_shortdate(out, 2100, 2, 28), "00-02-28-");
-    EXPECT_STREQ(fn_format_shortdate(out, 9, 7, 4), "09-07-04-");
+    EXPECT_STREQ(fn_format_shortdate(out, {2007, 1, 5}), "07-01-05-");
+    EXPECT_STREQ(fn_format_shortdate(out, {2000, 12, 31}), "00-12-31-");
+    EXPECT_STREQ(fn_format_shortdate(out, {1999, 10, 1}), "99-10-01-");
+    EXPECT_STREQ(fn_format_shortdate(out, {2100, 2, 28}), "00-02-28-");
+    EXPECT_STREQ(fn_format_shortdate(out, {9, 7, 4}), "09-07-04-");
 }
+
+#ifndef _WIN32
+TEST(FnShortdate, AClockWithoutALocalDateGivesZeros)
+{
+    // A year past what struct tm holds: localtime_r gives nothing, and the
+    // date functions give 0-0-0 rather than an unwritten date.
+    const time_t beyond = static_cast<time_t>(INT64_C(1) << 62);
+    const fn_date d = fn_local_date(beyond);
+    EXPECT_EQ(d.year, 0u);
+    EXPECT_EQ(d.month, 0u);
+    EXPECT_EQ(d.day, 0u);
+    char out[FN_SHORTDATE_SIZE];
+    EXPECT_STREQ(fn_format_shortdate(out, d), "00-00-00-");
+
+    const fn_date epoch = fn_local_date(0);
+    EXPECT_TRUE(epoch.year == 1970 || epoch.year == 1969) << epoch.year;
+}
+#endif
 
 TEST(FnShortdate, WritesExactlyTenBytesOfTodaysLocalDate)
 {
@@ -86,7 +104,7 @@ TEST(FnShortdate, WritesExactlyTenBytesOfTodaysLocalDate)
     char expected[2][FN_SHORTDATE_SIZE];
     for (int i = 0; i < 2; ++i) {
         const struct tm t = local_time(i ? after : before);
-        fn_format_shortdate(expected[i], unsigned(t.tm_year + 1900), unsigned(t.tm_mon + 1), unsigned(t.tm_mday));
+        fn_format_shortdate(expected[i], {unsigned(t.tm_year + 1900), unsigned(t.tm_mon + 1), unsigned(t.tm_mday)});
     }
     EXPECT_TRUE(out.holds(expected[0]) || out.holds(expected[1]));
     EXPECT_EQ(fn.shortdate(nullptr), nullptr);

@@ -30,7 +30,7 @@ rm -rf "$stage" "$stage.zip"
 mkdir -p "$stage/x86" "$stage/x64"
 cp build-win32/morvanfn.dll "$stage/x86/"
 cp build-win64/morvanfn.dll "$stage/x64/"
-cp sql/declare.sql sql/declare_null.sql sql/drop.sql sql/check.sql README.md "$stage/"
+cp sql/declare.sql sql/declare_null.sql sql/drop.sql build/sql/check.sql README.md "$stage/"
 (cd dist && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
 rm -rf "$stage"
 ls -l dist

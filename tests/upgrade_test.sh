@@ -72,7 +72,7 @@ else
         "$(echo 'SELECT COUNT(*) FROM customer_view;' | isql "$db" | grep -c 'FN_[A-Z]* is not defined')" "[1-9]*"
 fi
 
-isql -i "$top/sql/check.sql" "$db" > "$work/check-before.out"
+isql -i "$build/sql/check.sql" "$db" > "$work/check-before.out"
 echo "--- check.sql before the switch:"; cat "$work/check-before.out"
 expect "OLD_CAT before" "$(verdict OLD_CAT "$work/check-before.out")" "UNSAFE: the result holds 30 bytes, the longest is 40*"
 expect "FN_PAD before" "$(verdict FN_PAD "$work/check-before.out")" "safe"
@@ -81,14 +81,14 @@ if [ "$FB_VERSION" != 3.0 ]; then
     expect "UDFs off seen" "$(grep -c 'UDF: needs UdfAccess' "$work/check-before.out")" 9
 fi
 
-isql -i "$top/sql/switch_to_udr.sql" "$db" > "$work/switch.out"
+isql -i "$build/sql/switch_to_udr.sql" "$db" > "$work/switch.out"
 echo "--- switch_to_udr.sql:"; cat "$work/switch.out"
 expect "switched" "$(grep -c '^ACTION  *switched to morvanfn_udr!' "$work/switch.out")" 8
 expect "left" "$(grep -c '^ACTION  *left as a UDF: FREE_IT' "$work/switch.out")" 1
-isql -i "$top/sql/switch_to_udr.sql" "$db" > "$work/switch-again.out"
-expect "a second switch" "$(grep '^ACTION' "$work/switch-again.out" | tail -n 1)" "*nothing switched: the database is unchanged"
+isql -i "$build/sql/switch_to_udr.sql" "$db" > "$work/switch-again.out"
+expect "a second switch" "$(grep '^ACTION' "$work/switch-again.out" | tail -n 1)" "*nothing switched: the database is unchanged*"
 
-isql -i "$top/sql/check.sql" "$db" > "$work/check-after.out"
+isql -i "$build/sql/check.sql" "$db" > "$work/check-after.out"
 echo "--- check.sql after the switch:"; cat "$work/check-after.out"
 expect "OLD_CAT after" "$(verdict OLD_CAT "$work/check-after.out")" "safe"
 expect "UDRs after" "$(grep -c "^KIND  *UDR, the UDF's NULL rules" "$work/check-after.out")" 8

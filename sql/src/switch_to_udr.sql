@@ -1,0 +1,83 @@
+/*
+ * morvanfn: turns every UDF declared on the module morvanfn (by entry point,
+ * whatever its SQL name; morvanfn.so, morvanfn.dll, a path, any case) into
+ * a function of the UDR module morvanfn_udr, in place.  Firebird 3 and
+ * later; the UDR needs no UdfAccess.
+ *   isql-fb -q -i switch_to_udr.sql <database>
+ *
+ * Each function keeps its SQL name and its argument and result types and
+ * sizes as declared (in characters, read right on restored databases too),
+ * in their VARCHAR form with their character sets (a CSTRING above 32765
+ * bytes becomes the longest VARCHAR), and gets the UDF's NULL rules
+ * ('morvanfn_udr!fn_pad!udf'): every input the old declaration accepted
+ * gives the same result, NULL included.  A result longer than the declared
+ * one, which overflowed the server's buffer before, now raises "string
+ * right truncation" (SQLSTATE 22001).  Views, procedures, triggers, computed
+ * columns, check constraints and expression indexes that use a function
+ * keep working unchanged.
+ *
+ * Declarations whose UDF result was undefined (check.sql says why), and any
+ * whose switch the engine refuses, are left as they are and named with the
+ * reason; the rest are switched, and committed together at the end.  Run
+ * again, it changes nothing and says so.  There is no way back from a UDR to
+ * a UDF declaration: keep a backup.  Dialect 1 and 3.  The
+ * function-by-function rules are those of check.sql.
+ */
+SET BAIL ON;
+SET LIST ON;
+SET TERM ^;
+EXECUTE BLOCK RETURNS (function_name VARCHAR(63) CHARACTER SET UTF8, action VARCHAR(2000) CHARACTER SET UTF8)
+AS
+DECLARE entry_point VARCHAR(300) CHARACTER SET UTF8;
+DECLARE module VARCHAR(300) CHARACTER SET UTF8;
+DECLARE ret SMALLINT;
+DECLARE kind VARCHAR(300) CHARACTER SET UTF8;
+DECLARE arguments VARCHAR(2000) CHARACTER SET UTF8;
+DECLARE result VARCHAR(300) CHARACTER SET UTF8;
+DECLARE note VARCHAR(600) CHARACTER SET UTF8;
+DECLARE dialect SMALLINT;
+DECLARE quoted VARCHAR(300) CHARACTER SET UTF8;
+DECLARE switched INTEGER = 0;
+DECLARE left_alone INTEGER = 0;
+-- @VARIABLES@
+BEGIN
+    -- Dialect 1 has no quoted names: "X" is a text there.
+    SELECT MON$SQL_DIALECT FROM MON$DATABASE INTO :dialect;
+    FOR SELECT TRIM(TRAILING FROM f.RDB$FUNCTION_NAME), TRIM(f.RDB$ENTRYPOINT), TRIM(f.RDB$MODULE_NAME), f.RDB$RETURN_ARGUMENT
+        FROM RDB$FUNCTIONS f
+        WHERE f.RDB$PACKAGE_NAME IS NULL
+          AND LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO '(%[/\])?morvanfn(.so|.dll)?'
+        ORDER BY f.RDB$FUNCTION_NAME
+        INTO :function_name, :entry_point, :module, :ret
+    DO BEGIN
+-- @RULES@
+        quoted = IIF(dialect = 1, function_name, '"' || REPLACE(function_name, '"', '""') || '"');
+        IF (undefined IS NULL AND dialect = 1 AND function_name NOT SIMILAR TO '[A-Z][A-Z0-9_$]*') THEN
+            undefined = 'its name needs quotes, which dialect 1 has not';
+        IF (undefined IS NOT NULL) THEN
+            action = 'left as a UDF: ' || undefined || '; declare it again with declare.sql''s types, then run this again';
+        ELSE
+        BEGIN
+            EXECUTE STATEMENT 'ALTER FUNCTION ' || quoted || ' (' || udr_arguments
+                || ') RETURNS ' || udr_result || ' EXTERNAL NAME ''morvanfn_udr!' || fn || '!udf'' ENGINE UDR';
+            action = 'switched to morvanfn_udr!' || fn || '!udf: (' || udr_arguments || ') RETURNS ' || udr_result
+                || IIF(holds < longest, CAST('; a result over ' || holds || ' bytes, which overflowed the UDF''s buffer, now raises string right truncation' AS VARCHAR(200)), '')
+                || COALESCE('; ' || note, '');
+            switched = switched + 1;
+            -- The engine may still refuse one (a size or type it does not
+            -- take here): that one stays a UDF, the others go on.
+            WHEN ANY DO
+                action = 'left as a UDF: the engine refused ALTER FUNCTION (SQLSTATE ' || SQLSTATE || ', error '
+                    || GDSCODE || ') with (' || udr_arguments || ') RETURNS ' || udr_result;
+        END
+        IF (action STARTING WITH 'left') THEN left_alone = left_alone + 1;
+        SUSPEND;
+    END
+    function_name = '(all)';
+    action = IIF(switched = 0, 'nothing switched: the database is unchanged',
+                 CAST(switched || ' switched; COMMIT follows' AS VARCHAR(100)))
+             || IIF(left_alone = 0, '', CAST('; ' || left_alone || ' left as UDFs (above)' AS VARCHAR(100)));
+    SUSPEND;
+END^
+SET TERM ;^
+COMMIT;

@@ -1,8 +1,10 @@
-/* morvanfn: removes its six functions from the current database, all of
- * them or none.  If anything still uses one (a view, procedure, trigger,
- * computed column or check constraint), the list printed first names what
- * uses which function, the DROP or the COMMIT fails ("there are N
- * dependencies"), the script stops there and nothing is dropped.
+/* morvanfn: removes its six functions from the current database, declared
+ * with declare.sql, declare_null.sql or declare_udr.sql alike, all of
+ * them or none; one already gone is no matter.  If anything still uses one
+ * (a view, procedure, trigger, computed column, check constraint or
+ * expression index), the list printed first names what uses which function,
+ * the drop or the COMMIT fails ("there are N dependencies"), the script
+ * stops there and nothing is dropped.
  *   isql-fb -q -i drop.sql <database>
  */
 SET BAIL ON;
@@ -13,14 +15,23 @@ SELECT DISTINCT TRIM(d.RDB$DEPENDED_ON_NAME) AS in_use,
                  FROM RDB$RELATION_FIELDS f WHERE f.RDB$FIELD_SOURCE = d.RDB$DEPENDENT_NAME ROWS 1),
                 (SELECT IIF(t.RDB$TRIGGER_NAME STARTING WITH 'CHECK_', 'check constraint on ', 'trigger ' || TRIM(t.RDB$TRIGGER_NAME) || ' on ')
                         || TRIM(t.RDB$RELATION_NAME) FROM RDB$TRIGGERS t WHERE t.RDB$TRIGGER_NAME = d.RDB$DEPENDENT_NAME),
-                DECODE(d.RDB$DEPENDENT_TYPE, 1, 'view ', 5, 'procedure ', 15, 'function ', 'object ') || TRIM(d.RDB$DEPENDENT_NAME)) AS used_by
+                DECODE(d.RDB$DEPENDENT_TYPE, 1, 'view ', 5, 'procedure ', 6, 'index ', 15, 'function ', 'object ')
+                || TRIM(d.RDB$DEPENDENT_NAME)) AS used_by
 FROM RDB$DEPENDENCIES d
 WHERE d.RDB$DEPENDED_ON_TYPE = 15
   AND d.RDB$DEPENDED_ON_NAME IN ('FN_SHORTDATE', 'FN_CURRYR', 'FN_STRLEN', 'FN_STRCAT', 'FN_FULLCAT', 'FN_PAD');
-DROP EXTERNAL FUNCTION FN_SHORTDATE;
-DROP EXTERNAL FUNCTION FN_CURRYR;
-DROP EXTERNAL FUNCTION FN_STRLEN;
-DROP EXTERNAL FUNCTION FN_STRCAT;
-DROP EXTERNAL FUNCTION FN_FULLCAT;
-DROP EXTERNAL FUNCTION FN_PAD;
+SET TERM ^;
+EXECUTE BLOCK RETURNS (dropped VARCHAR(63))
+AS
+BEGIN
+    FOR SELECT TRIM(RDB$FUNCTION_NAME) FROM RDB$FUNCTIONS
+        WHERE RDB$PACKAGE_NAME IS NULL
+          AND RDB$FUNCTION_NAME IN ('FN_SHORTDATE', 'FN_CURRYR', 'FN_STRLEN', 'FN_STRCAT', 'FN_FULLCAT', 'FN_PAD')
+        INTO :dropped
+    DO BEGIN
+        EXECUTE STATEMENT 'DROP FUNCTION ' || dropped;
+        SUSPEND;
+    END
+END^
+SET TERM ;^
 COMMIT;

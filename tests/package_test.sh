@@ -78,13 +78,22 @@ dpkg-deb -e "$deb" "$work/control"
 check "no maintainer scripts or conffiles" "$(ls "$work/control" | tr '\n' ' ')" "control md5sums "
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort | tr '\n' ' ')
-want="usr/include/morvanfn.h $fb/UDF/morvanfn.so $fb/plugins/udr/libmorvanfn_udr.so usr/share/morvanfn/README.md usr/share/morvanfn/declare.sql usr/share/morvanfn/declare_null.sql usr/share/morvanfn/declare_udr.sql usr/share/morvanfn/drop.sql usr/share/morvanfn/drop_udr.sql usr/share/morvanfn/check.sql usr/share/morvanfn/switch_to_udr.sql"
+want="usr/include/morvanfn.h $fb/UDF/morvanfn.so $fb/plugins/udr/libmorvanfn_udr.so usr/share/morvanfn/README.md usr/share/morvanfn/declare.sql usr/share/morvanfn/declare_null.sql usr/share/morvanfn/declare_udr.sql usr/share/morvanfn/drop.sql usr/share/morvanfn/check.sql usr/share/morvanfn/switch_to_udr.sql usr/share/morvanfn/upgrade.sh"
 check "file list" "$files" "$(echo "$want" | tr ' ' '\n' | sort | tr '\n' ' ')"
 dpkg-deb -x "$deb" "$work/files"
 for module in UDF/morvanfn.so plugins/udr/libmorvanfn_udr.so; do
     strip -o "$work/built.so" "$build/$(basename "$module")"
     check "$(basename "$module") is the module built here" "$(cmp -s "$work/built.so" "$work/files/$fb/$module" && echo same)" same
 done
+
+# check.sql and switch_to_udr.sql are what sql/src makes of the rules.
+cmake -DSOURCE="$top/sql/src" -DOUT="$work/assembled" -P "$top/cmake/assemble_sql.cmake"
+for script in check.sql switch_to_udr.sql; do
+    check "$script is assembled from sql/src" \
+        "$(cmp -s "$work/assembled/$script" "$work/files/usr/share/morvanfn/$script" && echo same)" same
+done
+check "upgrade.sh uses this server's files" \
+    "$(sed -n 's/^lib=.*:-\(.*\)}$/\1/p' "$work/files/usr/share/morvanfn/upgrade.sh")" "/$fb"
 
 sh "$top/scripts/firebird.sh" "$version" run sh "$here/package_test.sh" --use "$deb" "$work" || fail=1
 [ $fail = 0 ]

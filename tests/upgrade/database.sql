@@ -15,7 +15,47 @@ DECLARE EXTERNAL FUNCTION BIG_CAT
 -- A result the server frees: undefined, left as a UDF, used by nothing.
 DECLARE EXTERNAL FUNCTION OLD_DATE
     RETURNS CSTRING(9) CHARACTER SET NONE FREE_IT ENTRY_POINT '_fn_shortdate' MODULE_NAME 'morvanfn';
+-- Multi-byte declarations, whose character lengths a restore forgets:
+-- CSTRING(n) in UTF8 takes n characters, up to 4n bytes.
+DECLARE EXTERNAL FUNCTION U8_FULLCAT
+    CSTRING(20) CHARACTER SET UTF8, CSTRING(20) CHARACTER SET UTF8, CSTRING(40) CHARACTER SET UTF8
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_fullcat' MODULE_NAME 'morvanfn';
+DECLARE EXTERNAL FUNCTION U8_DATE CSTRING(9) CHARACTER SET UTF8
+    RETURNS PARAMETER 1 ENTRY_POINT '_fn_shortdate' MODULE_NAME 'morvanfn';
+DECLARE EXTERNAL FUNCTION WIN_CAT
+    CSTRING(10) CHARACTER SET WIN1251, CSTRING(10) CHARACTER SET WIN1251, CSTRING(20) CHARACTER SET WIN1251
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_strcat' MODULE_NAME 'morvanfn';
+-- No character set in a UTF8 database: UTF8, 16,380 bytes an argument.
+DECLARE EXTERNAL FUNCTION WIDE_CAT CSTRING(4095), CSTRING(4095), CSTRING(8190)
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_strcat' MODULE_NAME 'morvanfn';
+-- The NULL keyword, and a path as the module name (the test puts in one
+-- that only the old server has).
+DECLARE EXTERNAL FUNCTION PATH_PAD INTEGER NULL, INTEGER NULL, CSTRING(255) CHARACTER SET NONE
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME '@LEGACY_MODULE@';
+-- A Windows server's path: a plain name to a Linux server.
+DECLARE EXTERNAL FUNCTION WIN_PATH_LEN VARCHAR(100) CHARACTER SET NONE
+    RETURNS SMALLINT BY VALUE ENTRY_POINT '_fn_strlen'
+    MODULE_NAME 'C:\Program Files\Firebird\Firebird_3_0\UDF\morvanfn.dll';
+-- Names that need quotes: blanks, a leading blank, quotes, Cyrillic.
+DECLARE EXTERNAL FUNCTION "Pad with blanks" INTEGER, INTEGER, CSTRING(255) CHARACTER SET NONE
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME 'morvanfn';
+DECLARE EXTERNAL FUNCTION " LEADING" INTEGER, INTEGER, CSTRING(255) CHARACTER SET NONE
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME 'morvanfn';
+DECLARE EXTERNAL FUNCTION "say ""cat""" CSTRING(10) CHARACTER SET NONE, CSTRING(10) CHARACTER SET NONE,
+    CSTRING(20) CHARACTER SET NONE RETURNS PARAMETER 3 ENTRY_POINT '_fn_fullcat' MODULE_NAME 'morvanfn';
+DECLARE EXTERNAL FUNCTION "ДЛИНА_СТРОКИ" VARCHAR(100) CHARACTER SET UTF8
+    RETURNS SMALLINT BY VALUE ENTRY_POINT '_fn_strlen' MODULE_NAME 'morvanfn';
 COMMIT;
+
+CREATE TABLE notes (
+    id INTEGER NOT NULL PRIMARY KEY,
+    a VARCHAR(20) CHARACTER SET UTF8,
+    b VARCHAR(20) CHARACTER SET UTF8,
+    w VARCHAR(10) CHARACTER SET WIN1251
+);
+-- Expression indexes on functions: the restore must leave them active.
+CREATE INDEX notes_joined ON notes COMPUTED BY (U8_FULLCAT(a, b));
+CREATE INDEX notes_padded ON notes COMPUTED BY (PATH_PAD(id, 5));
 
 CREATE TABLE customers (
     id INTEGER NOT NULL PRIMARY KEY,
@@ -27,6 +67,13 @@ CREATE TABLE customers (
     code COMPUTED BY (FN_PAD(n, 6)),
     CONSTRAINT name_not_13 CHECK (FN_STRLEN(name) <> 13)
 );
+
+CREATE INDEX customers_joined ON customers COMPUTED BY (OLD_CAT(name, city));
+
+CREATE VIEW notes_view (id, joined, cat_win, padded, blanks, lead_blank, quoted, length_ru, wide) AS
+    SELECT id, U8_FULLCAT(a, b), WIN_CAT(w, w), PATH_PAD(id, 3), "Pad with blanks"(id, 2), " LEADING"(id, 4),
+           "say ""cat"""(id, 'x'), "ДЛИНА_СТРОКИ"(a), CHAR_LENGTH(WIDE_CAT(a, b))
+    FROM notes;
 
 CREATE VIEW customer_view (id, joined, old_joined, full_joined, padded, city_length, date_length, this_century) AS
     SELECT id, FN_STRCAT(name, city), OLD_CAT(name, city), FN_FULLCAT(name, city), FN_PAD(n, w),
@@ -56,4 +103,9 @@ INSERT INTO customers (id, name, city, n, w) VALUES (5, '  lead', 'tab' || ASCII
 INSERT INTO customers (id, name, city, n, w) VALUES (6, 'Abcdefghijklmnopqrst', 'Bergen    ', -2147483648, 0);
 INSERT INTO customers (id, name, city, n, w) VALUES (7, 'Zeta', 'Abcdefghij          ', 1, 255);
 INSERT INTO customers (id, name, city, n, w) VALUES (8, '', '', 2147483647, -5);
+COMMIT;
+INSERT INTO notes VALUES (1, 'Жёлтый', ' кот  ', 'Жук  ');
+INSERT INTO notes VALUES (2, 'ab', NULL, NULL);
+INSERT INTO notes VALUES (3, 'ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ', 'ююююююююююююююююююю€', 'щщщщщщщщщщ');
+INSERT INTO notes VALUES (4, '', '', '');
 COMMIT;

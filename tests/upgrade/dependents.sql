@@ -24,3 +24,19 @@ SELECT OLD_CAT(NULL, 'x  ') AS old_null, FN_PAD(NULL, 3) AS pad_null, FN_STRLEN(
        FN_STRCAT(NULL, NULL) || '|' AS strcat_nulls, FN_FULLCAT('a ', NULL) || '|' AS fullcat_null,
        CHAR_LENGTH(BIG_CAT(RPAD('', 5000, 'x'), RPAD('', 5000, 'y'))) AS big_join
 FROM RDB$DATABASE;
+
+-- Declarations in multi-byte sets, with odd names, on a path module.
+SELECT * FROM notes_view ORDER BY id;
+SELECT CHAR_LENGTH(U8_FULLCAT(RPAD('', 20, 'ж'), RPAD('', 20, 'я'))) AS u8_longest,
+       U8_DATE() = FN_SHORTDATE() AS u8_date,
+       CHAR_LENGTH(WIDE_CAT(RPAD('', 4095, 'я'), 'b')) AS wide_longest
+FROM RDB$DATABASE;
+-- One character more than a UTF8 CSTRING(20) takes.
+SELECT U8_FULLCAT(RPAD('', 21, 'ж'), 'x') AS u8_too_long FROM RDB$DATABASE;
+
+-- The expression indexes: used, and they find the same rows.
+SET PLAN ON;
+SELECT id FROM notes WHERE U8_FULLCAT(a, b) = 'Жёлтый кот  ';
+SELECT id FROM notes WHERE PATH_PAD(id, 5) = '00003';
+SELECT id FROM customers WHERE OLD_CAT(name, city) = 'AnnOslo';
+SET PLAN OFF;

@@ -52,9 +52,10 @@ for test in "$@"; do
     if [ -s "$work/results/$test.declare" ]; then
         cat "$work/results/$test.declare"
     fi
-    # The engine names the kind of routine in its error context ("-UDF: FN_PAD"
-    # for a UDF, nothing for a UDR): that line is left out, so that both
-    # kinds compare with one expected output.
+    # A UDF's errors name it ("-UDF: FN_PAD"), and so does the UDR's own
+    # string right truncation, but not the engine's other errors in a UDR:
+    # that line is left out, so that both kinds compare with one expected
+    # output.
     (cd "$here/sql" && isql-fb -q -e -m -i "$test.sql" "$db") 2>&1 | grep -v '^-UDF: ' > "$work/results/$test.out" || true
     if diff -u "$here/expected/$test.out" "$work/results/$test.out" > "$work/results/$test.diff"; then
         echo "ok     $test"

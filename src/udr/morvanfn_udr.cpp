@@ -69,10 +69,13 @@ using ::Firebird::ThrowStatusWrapper;
     throw FbException(status, vector);
 }
 
-// What the engine itself raises for a text too long for its place.
-[[noreturn]] void raise_truncation(ThrowStatusWrapper *status)
+// What the engine itself raises for a text too long for its place, with
+// the "UDF: NAME" line that the engine adds to a UDF's errors.
+[[noreturn]] void raise_truncation(ThrowStatusWrapper *status, const char *udf_name)
 {
-    const ISC_STATUS vector[] = {isc_arg_gds, isc_arith_except, isc_arg_gds, isc_string_truncation, isc_arg_end};
+    const ISC_STATUS vector[] = {isc_arg_gds,    isc_arith_except, isc_arg_gds,
+                                 isc_string_truncation, isc_arg_gds, isc_random,
+                                 isc_arg_string, reinterpret_cast<ISC_STATUS>(udf_name), isc_arg_end};
     throw FbException(status, vector);
 }
 
@@ -179,6 +182,8 @@ public:
               Kind result)
         : count_(static_cast<unsigned>(arguments.size()))
     {
+        const char *name = metadata->getName(status);
+        strncat(udf_name_, name ? name : "", sizeof udf_name_ - sizeof "UDF: ");
         refusal_ = read_null_rule(metadata->getEntryPoint(status), &udf_nulls_);
         const Released in{metadata->getInputMetadata(status)};
         if (in.metadata->getCount(status) != count_) {
@@ -260,7 +265,7 @@ public:
     {
         const size_t length = strlen(text);
         if (length > out_.length)
-            raise_truncation(status);
+            raise_truncation(status, udf_name_);
         const ISC_USHORT n = static_cast<ISC_USHORT>(length);
         memcpy(out + out_.offset, &n, sizeof n);
         memcpy(out + out_.offset + sizeof n, text, length);
@@ -307,6 +312,7 @@ private:
         memcpy(out + out_.null_offset, &no, sizeof no);
     }
 
+    char udf_name_[sizeof "UDF: " + 4 * 63] = "UDF: "; // for errors: the function's SQL name
     const char *refusal_ = nullptr;
     bool udf_nulls_ = false;
     unsigned count_ = 0;

@@ -163,6 +163,32 @@ if [ "$FB_VERSION" != 3.0 ]; then
         expect "check.sql through a $cs connection reports every function" "$(grep -c '^VERDICT' "$work/check-$cs.out")" 20
     done
 fi
+# UDR declarations are judged as the module reads them: check.sql's verdict
+# on each is the module's own refusal at a call, or safe where a call works.
+cat > "$work/udr.sql" <<'SQL'
+CREATE FUNCTION UDR_BIGINT (v BIGINT, w INTEGER) RETURNS VARCHAR(10) CHARACTER SET NONE
+    EXTERNAL NAME 'morvanfn_udr!fn_pad' ENGINE UDR;
+CREATE FUNCTION UDR_CHAR_RESULT (a VARCHAR(5), b VARCHAR(5)) RETURNS CHAR(10)
+    EXTERNAL NAME 'morvanfn_udr!fn_fullcat' ENGINE UDR;
+CREATE FUNCTION UDR_ONE_ARGUMENT (v INTEGER) RETURNS VARCHAR(10) EXTERNAL NAME 'morvanfn_udr!fn_pad' ENGINE UDR;
+CREATE FUNCTION UDR_RULE_CASE (v INTEGER, w INTEGER) RETURNS VARCHAR(10) EXTERNAL NAME 'morvanfn_udr!fn_pad!UDF' ENGINE UDR;
+CREATE FUNCTION UDR_CHAR_SJIS (a CHAR(3) CHARACTER SET SJIS_0208, b VARCHAR(3)) RETURNS VARCHAR(10)
+    EXTERNAL NAME 'morvanfn_udr!fn_fullcat' ENGINE UDR;
+CREATE FUNCTION UDR_STRLEN_CHAR (s CHAR(10)) RETURNS SMALLINT EXTERNAL NAME 'morvanfn_udr!fn_strlen' ENGINE UDR;
+CREATE FUNCTION UDR_CHAR_UTF8 (a CHAR(3) CHARACTER SET UTF8, b CHAR(3) CHARACTER SET WIN1251)
+    RETURNS VARCHAR(10) CHARACTER SET UTF8 EXTERNAL NAME 'morvanfn_udr!fn_fullcat!sql' ENGINE UDR;
+CREATE FUNCTION UDR_SMALL (v SMALLINT, w SMALLINT) RETURNS VARCHAR(10) EXTERNAL NAME 'morvanfn_udr!fn_pad' ENGINE UDR;
+COMMIT;
+SQL
+isql -i "$work/udr.sql" "$1"
+isql -i "$build/sql/check.sql" "$1" > "$work/check-udr.out"
+for call in "UDR_BIGINT(1, 2)" "UDR_CHAR_RESULT('a', 'b')" "UDR_ONE_ARGUMENT(1)" "UDR_RULE_CASE(1, 2)" \
+            "UDR_CHAR_SJIS('a', 'b')" "UDR_STRLEN_CHAR('a')" "UDR_CHAR_UTF8('a', 'b')" "UDR_SMALL(1, 2)"; do
+    f=${call%%(*}
+    said=$(echo "SELECT $call FROM RDB\$DATABASE;" | isql "$1" | sed -n 's/^\(morvanfn_udr: .*\)/UNSAFE: \1 (every call fails)/p')
+    expect "check.sql on $f as a call finds it" "$(verdict "$f" "$work/check-udr.out")" "${said:-safe}"
+done
+
 echo "--- upgrade.sh $(basename "$backup_d1") $2"
 upgrade "$backup_d1" "$2"
 expect "the dialect 1 database" "$status $(echo 'SET LIST ON; SELECT MON$SQL_DIALECT AS d FROM MON$DATABASE;' | isql "$2" | awk '$1 == "D" {print $2}')" "0 1"

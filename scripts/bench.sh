@@ -1,8 +1,8 @@
 #!/bin/sh
 # The benchmarks: each entry point in-process beside its floor, then every
 # function through the embedded engine beside the built-in functions, the
-# stock ib_udf twins (Firebird 3.0 only) and the UDR module, on Firebird 3.0
-# and on 4.0, one table per engine.  Prints the tables and writes
+# stock ib_udf twins (Firebird 3.0 only) and the UDR module, on Firebird 3.0,
+# 4.0 and 5.0, one table per engine.  Prints the tables and writes
 # build-bench/bench/firebird<VERSION>/engine.md (and engine.png where
 # gnuplot is).
 # usage: scripts/bench.sh [ROWS] [REPEAT]   (defaults: 1000000 rows, 5 runs)
@@ -16,7 +16,7 @@ echo "== In-process: ns per call, median of 5, beside the floor (the C runtime w
 build-bench/bench/micro_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 2>/dev/null | sed -n '/^entry point/,$p'
 
-for fb in 3.0 4.0; do
+for fb in 3.0 4.0 5.0; do
     echo
     echo "== Through the engine: Firebird $fb"
     sh scripts/firebird.sh $fb run python3 bench/engine_bench.py build-bench \

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages a task needs, if any are missing.
-# usage: scripts/deps.sh GROUP...   (build engine test windows bench trixie)
+# usage: scripts/deps.sh GROUP...   (build engine test windows bench trixie pip)
 set -eu
 
 packages=
@@ -8,9 +8,10 @@ for group in "$@"; do
     case $group in
         build)   packages="$packages cmake g++ make binutils dpkg-dev" ;;
         engine)  packages="$packages firebird3.0-server-core firebird3.0-utils firebird-dev libboost-dev tzdata" ;;
-        test)    packages="$packages googletest libgtest-dev faketime debootstrap clang libclang-rt-14-dev dpkg-dev file" ;;
+        test)    packages="$packages googletest libgtest-dev faketime debootstrap clang libclang-rt-14-dev dpkg-dev file lintian" ;;
         windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64 wine wine64 python3 python3-pefile googletest zip" ;;
         trixie)  packages="$packages debootstrap" ;;
+        pip)     packages="$packages python3-pip" ;;
         bench)   packages="$packages libbenchmark-dev gnuplot-nox python3" ;;
         *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
     esac

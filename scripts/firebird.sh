@@ -3,13 +3,16 @@
 # provider and which real programs belong to it, how a private root is laid
 # out, and (for 4.0 on a machine without it) the Debian trixie root it runs in.
 #
-# usage: firebird.sh VERSION COMMAND ...     VERSION: 3.0 or 4.0
-#   setup                 install the engine, or make its trixie root (4.0)
+# usage: firebird.sh VERSION COMMAND ...     VERSION: 3.0, 4.0 or 5.0
+#   setup                 install the engine and a server binary, or make
+#                         the trixie root (4.0)
 #   version               print the engine's name and version, e.g. "Firebird 4.0.5"
 #   run CMD [ARG ...]     run CMD with the engine's real programs (isql-fb, gbak)
 #                         first on PATH and FB_VERSION, FB_LIB, FB_SERVER,
-#                         FB_PROVIDER and FB_UDF_DIR set; for 4.0
-#                         outside trixie, inside the trixie root (as root)
+#                         FB_PROVIDER and FB_UDF_DIR set (FB_SERVER fetched
+#                         first where MORVANFN_SERVER=yes); for 4.0
+#                         outside trixie, inside the trixie root (as the
+#                         caller, or as root with MORVANFN_RUN_AS=root)
 #   root DIR UDF [LINE ...]
 #                         make a private root in DIR (inside `run`): with FIREBIRD
 #                         and FIREBIRD_LOCK pointing there the engine runs
@@ -19,6 +22,8 @@
 #                         firebird.conf lines (default: embedded only).  UDR
 #                         modules are looked for in $FB_UDR_MODULES, by
 #                         default DIR/udr.
+#
+# Firebird 5.0 comes from PyPI (below), also kept outside the clone.
 #
 # The trixie root lives outside the clone ($MORVANFN_TRIXIE, default
 # /var/cache/morvanfn/trixie), so later runs reuse it; it is made again when
@@ -37,22 +42,30 @@ trixie=${MORVANFN_TRIXIE:-/var/cache/morvanfn/trixie}
 # What the trixie root holds: the 4.0 engine and server, a compiler to build
 # the module there, and what the tests and the benchmark run.
 trixie_packages="firebird4.0-server-core firebird4.0-utils firebird4.0-server firebird-dev libboost-dev
-g++ cmake make faketime tzdata python3"
+g++ cmake make faketime tzdata python3 gnuplot-nox"
+
+# What setup fetches is kept outside the clone, for later runs.
+if [ "$(id -u)" = 0 ]; then cache=/var/cache/morvanfn; else cache=${XDG_CACHE_HOME:-$HOME/.cache}/morvanfn; fi
+
+# Firebird 5.0 is in no Debian suite: PyPI's firebird-embedded wheel holds
+# the official Linux build's client, engine, UDR engine, intl and messages,
+# but no programs.  Firebird 3.0's isql-fb and gbak drive it through its own
+# client library (LD_LIBRARY_PATH), as they would any server.
+firebird5_wheel=firebird_embedded-5.0.4.4-py3-none-manylinux_2_17_x86_64.whl
+firebird5_sha256=4112cf5c25cea05d39d4f51c8ac54e0341d341b2099e8b2592a65e80a00463e4
 
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)
 case $version in
     3.0) lib=/usr/lib/$multiarch/firebird/3.0 bin=/usr/bin provider=Engine12 server=/usr/sbin/firebird ;;
     4.0) lib=/usr/lib/$multiarch/firebird/4.0 bin=/usr/lib/firebird/4.0/bin provider=Engine13 server=$bin/firebird ;;
-    *) echo "firebird.sh: unknown engine version $version (3.0 or 4.0)" >&2; exit 2 ;;
+    5.0) lib=$cache/firebird5.0/firebird/embedded/runtime bin=/usr/bin provider=Engine13 server= ;;
+    *) echo "firebird.sh: unknown engine version $version (3.0, 4.0 or 5.0)" >&2; exit 2 ;;
 esac
 here_natively() { [ -f "$lib/plugins/lib$provider.so" ] && [ -x "$bin/isql-fb" ]; }
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
-
-# What setup fetches is kept outside the clone, for later runs.
-if [ "$(id -u)" = 0 ]; then cache=/var/cache/morvanfn; else cache=${XDG_CACHE_HOME:-$HOME/.cache}/morvanfn; fi
 
 # Firebird 3's server binary without installing its package, whose init
 # script would start the system's service: unpacked once into the cache.
@@ -75,18 +88,27 @@ trixie_ready() {
         as_root chroot "$trixie" /usr/lib/firebird/4.0/bin/isql-fb -z < /dev/null > /dev/null 2>&1
 }
 
-# Runs CMD inside the trixie root, in namespaces of its own (see the top).
+# Runs CMD inside the trixie root, in namespaces of its own (see the top),
+# as the user who called (so that what it writes in the clone is theirs),
+# or as root with MORVANFN_RUN_AS=root (installing packages there).
 in_trixie() {
+    if ! as_root unshare --mount --propagation private true 2> /dev/null; then
+        echo "Firebird $version: this machine gives no private mount namespace (in a chroot whose / is no mount point: run 'mount --bind DIR DIR' on its directory before entering it)" >&2
+        return 1
+    fi
+    user=$(id -u):$(id -g) home=$HOME
+    if [ "${MORVANFN_RUN_AS:-}" = root ]; then user=0:0 home=/root; fi
     as_root unshare --mount --pid --fork --propagation private sh -eu -c '
-        root=$1 top=$2 cwd=$3; shift 3
+        root=$1 top=$2 cwd=$3 user=$4 home=$5; shift 5
         mount -t proc proc "$root/proc"
         mount --bind /dev "$root/dev"
         mount --bind /dev/pts "$root/dev/pts"
         mkdir -p "$root$top"
         mount --bind "$top" "$root$top"
-        exec chroot "$root" /usr/bin/env PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+        [ -d "$root$home" ] || home=/tmp
+        exec chroot --userspec="$user" "$root" /usr/bin/env PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$home" LANG=C.UTF-8 \
             MORVANFN_IN_TRIXIE_ROOT=1 sh -c "cd \"\$0\" 2> /dev/null || cd /; exec \"\$@\"" "$cwd" "$@"' \
-        sh "$trixie" "$top" "$PWD" "$@"
+        sh "$trixie" "$top" "$PWD" "$user" "$home" "$@"
 }
 
 make_trixie() {
@@ -111,7 +133,7 @@ make_trixie() {
     printf '#!/bin/sh\nexit 101\n' | as_root tee "$trixie/usr/sbin/policy-rc.d" > /dev/null
     as_root chmod 755 "$trixie/usr/sbin/policy-rc.d"
     echo "installing Firebird 4.0 and the build tools in the trixie root"
-    in_trixie sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $(echo $trixie_packages)" \
+    MORVANFN_RUN_AS=root in_trixie sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $(echo $trixie_packages)" \
         >> "$cache/trixie.log" 2>&1 || { tail -n 20 "$cache/trixie.log" >&2; return 1; }
     echo "$trixie_packages" | as_root tee "$trixie/.morvanfn-packages" > /dev/null
 }
@@ -124,13 +146,28 @@ setup() {
     case $version in
         3.0)
             sh "$top/scripts/deps.sh" engine
-            if [ ! -x "$(server3)" ]; then
+            # The server binary only for those who run a server.
+            if [ "${1:-}" = server ] && [ ! -x "$(server3)" ]; then
                 rm -rf "$cache/firebird3.0-server"
                 mkdir -p "$cache/firebird3.0-server"
                 (cd "$cache/firebird3.0-server" &&
                     { apt-get download firebird3.0-server || { as_root apt-get update -qq && apt-get download firebird3.0-server; }; } > /dev/null 2>&1 &&
                     dpkg-deb -x firebird3.0-server_*.deb .) ||
                     { echo "could not unpack firebird3.0-server's server binary" >&2; return 1; }
+            fi ;;
+        5.0)
+            sh "$top/scripts/deps.sh" engine
+            if [ ! -f "$lib/plugins/lib$provider.so" ]; then
+                dir=$cache/firebird5.0
+                rm -rf "$dir"
+                mkdir -p "$dir"
+                python3 -m pip --version > /dev/null 2>&1 || sh "$top/scripts/deps.sh" pip
+                python3 -m pip download --no-deps --only-binary=:all: --platform manylinux_2_17_x86_64 \
+                    --python-version 3.11 -d "$dir" "firebird-embedded==$(echo "$firebird5_wheel" | cut -d- -f2)" > "$dir/pip.log" 2>&1 ||
+                    { tail -n 5 "$dir/pip.log" >&2; echo "could not fetch $firebird5_wheel from PyPI" >&2; return 1; }
+                echo "$firebird5_sha256  $dir/$firebird5_wheel" | sha256sum -c --quiet > /dev/null 2>&1 ||
+                    { echo "$firebird5_wheel: not the recorded checksum $firebird5_sha256" >&2; return 1; }
+                python3 -m zipfile -e "$dir/$firebird5_wheel" "$dir"
             fi ;;
         4.0)
             if here_natively; then return 0; fi
@@ -143,11 +180,15 @@ setup() {
 }
 
 case $command in
-    setup) setup ;;
+    setup) setup server ;;
     version)
         if [ "$version" = 4.0 ] && ! here_natively; then
             trixie_ready || { echo "Firebird 4.0 (no trixie root yet)"; exit 0; }
             in_trixie sh "$top/scripts/firebird.sh" 4.0 version; exit
+        fi
+        if [ "$version" = 5.0 ]; then
+            grep -ao 'LI-V5\.[0-9]*\.[0-9]*' "$lib/plugins/lib$provider.so" 2>/dev/null | sed -n '1s/LI-V/Firebird /p'
+            exit
         fi
         "$bin/isql-fb" -z < /dev/null 2>/dev/null | sed -n 's/.*-V\([0-9]*\.[0-9]*\.[0-9]*\).*/Firebird \1/p' | head -n 1 ;;
     run)
@@ -155,7 +196,12 @@ case $command in
             setup || { echo "Firebird 4.0: no trixie root to run in (see above)" >&2; exit 1; }
             in_trixie sh "$top/scripts/firebird.sh" 4.0 run "$@"; exit
         fi
-        if [ "$version" = 3.0 ]; then setup; server=$(server3); fi
+        if [ "$version" = 3.0 ]; then setup ${MORVANFN_SERVER:+server}; server=$(server3); fi
+        if [ "$version" = 5.0 ]; then
+            setup || exit 1
+            LD_LIBRARY_PATH=$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+            export LD_LIBRARY_PATH
+        fi
         FB_VERSION=$version FB_LIB=$lib FB_SERVER=$server FB_PROVIDER=$provider FB_UDF_DIR=$lib/UDF PATH=$bin:$PATH
         export FB_VERSION FB_LIB FB_SERVER FB_PROVIDER FB_UDF_DIR PATH
         echo "engine: $(sh "$0" "$version" version)"
@@ -167,7 +213,9 @@ case $command in
         mkdir -p "$root/plugins" "$root/lock" "$root/tmp" "$root/udr"
         # Copies, not symbolic links: Firebird 4 refuses a module reached
         # through a link.  Hard links where the file system allows them.
-        for f in "$lib/firebird.msg" "$lib/intl"; do cp -RLl "$f" "$root/" 2>/dev/null || cp -RL "$f" "$root/"; done
+        for f in "$lib/firebird.msg" "$lib/intl" "$lib/tzdata"; do
+            [ ! -e "$f" ] || cp -RLl "$f" "$root/" 2>/dev/null || cp -RL "$f" "$root/"
+        done
         for f in "$lib"/plugins/*.so; do cp -l "$f" "$root/plugins/" 2>/dev/null || cp "$f" "$root/plugins/"; done
         case $udf in
             None) access=None ;;

@@ -3,16 +3,16 @@
 # Firebird 4.0 (trixie) a .deb and a .tar.gz, each with both Linux modules
 # (the same files: built once here, laid out for each server), and the
 # Windows zip (x86/ and x64/ morvanfn.dll with the SQL scripts).
-# usage: scripts/package.sh
+# usage: scripts/package.sh [--without-windows]
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-sh scripts/deps.sh build engine windows
+windows=yes
+[ "${1:-}" != --without-windows ] || windows=
+sh scripts/deps.sh build engine ${windows:+windows}
 
 build() { cmake --preset "$1" > /dev/null && cmake --build --preset "$1" -j "$jobs" > /dev/null; }
 build release
-build win64
-build win32
 
 # The 4.0 tree builds the same sources with the same compiler and flags; a
 # package test checks that its modules are byte for byte the ones in build/.
@@ -24,13 +24,17 @@ mkdir -p dist
 (cd build-firebird4.0 && cpack -B ../dist > /dev/null)
 rm -rf dist/_CPack_Packages
 
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")/\1/p' build/CPackConfig.cmake)
-stage=dist/morvanfn-$version-windows
-rm -rf "$stage" "$stage.zip"
-mkdir -p "$stage/x86" "$stage/x64"
-cp build-win32/morvanfn.dll "$stage/x86/"
-cp build-win64/morvanfn.dll "$stage/x64/"
-cp sql/declare.sql sql/declare_null.sql sql/drop.sql build/sql/check.sql README.md "$stage/"
-(cd dist && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
-rm -rf "$stage"
+if [ -n "$windows" ]; then
+    build win64
+    build win32
+    version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")/\1/p' build/CPackConfig.cmake)
+    stage=dist/morvanfn-$version-windows
+    rm -rf "$stage" "$stage.zip"
+    mkdir -p "$stage/x86" "$stage/x64"
+    cp build-win32/morvanfn.dll "$stage/x86/"
+    cp build-win64/morvanfn.dll "$stage/x64/"
+    cp sql/declare.sql sql/declare_null.sql sql/drop.sql build/sql/check.sql doc/guide.md "$stage/"
+    (cd dist && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
+    rm -rf "$stage"
+fi
 ls -l dist

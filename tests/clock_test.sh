@@ -14,10 +14,11 @@
 set -eu
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-work=$build/clocktest
+work=$build/clocktest/firebird$FB_VERSION
 root=$work/root
 
 command -v faketime >/dev/null || { echo "faketime not found (Debian: apt-get install faketime)"; exit 1; }
+[ -w /dev/shm ] || { echo "faketime needs a writable /dev/shm: as root, chmod 1777 /dev/shm (or mount a tmpfs there)"; exit 1; }
 rm -rf "$work"
 sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$root" "$build"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
@@ -28,11 +29,17 @@ isql-fb -q -i "$here/../sql/declare.sql" "$db"
 failed=0 passed=0
 # zone | local instant | FN_SHORTDATE() | FN_CURRYR() | the UTC year then
 #      [| session time zone | CURRENT_DATE in it]
+# The session's zone comes from the engine's DefaultTimeZone, in a second
+# private root: Firebird 3's isql-fb, which drives 5.0, has no SET TIME ZONE.
 check() {
-    session= want="$3 $4 "
-    if [ $# -gt 5 ]; then session="SET TIME ZONE '$6';" want="$want$7 "; fi
-    got=$(echo "$session SET LIST ON; SELECT FN_SHORTDATE() AS d, FN_CURRYR() AS y, CURRENT_DATE AS c FROM RDB\$DATABASE;" |
-        TZ=$1 FAKETIME_DONT_FAKE_MONOTONIC=1 timeout 60 faketime "$2" isql-fb -q "$db" |
+    session= want="$3 $4 " conf=$root
+    if [ $# -gt 5 ]; then
+        session=$6 want="$want$7 " conf=$work/root-$6
+        [ -d "$conf" ] || sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$conf" "$build" \
+            "Providers = $FB_PROVIDER" "DefaultTimeZone = $6"
+    fi
+    got=$(echo "SET LIST ON; SELECT FN_SHORTDATE() AS d, FN_CURRYR() AS y, CURRENT_DATE AS c FROM RDB\$DATABASE;" |
+        FIREBIRD=$conf FIREBIRD_LOCK=$conf/lock TZ=$1 FAKETIME_DONT_FAKE_MONOTONIC=1 timeout 60 faketime "$2" isql-fb -q "$db" |
         awk -v s="$session" '$1 == "D" || $1 == "Y" || (s != "" && $1 == "C") { printf "%s ", $2 }')
     utc=$(TZ=$1 faketime "$2" date -u +%Y)
     if [ "$got" = "$want" ] && [ "$utc" = "$5" ]; then

@@ -14,7 +14,7 @@ build=$(cd "$1" && pwd)
 # can hold the port.
 port=${2:-$((20000 + $$ % 12000))}
 here=$(cd "$(dirname "$0")" && pwd)
-work=$build/servertest
+work=$build/servertest/firebird$FB_VERSION
 root=$work/root
 clients=4
 rows=50000

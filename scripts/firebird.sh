@@ -3,7 +3,7 @@
 # provider and which real programs belong to it, how a private root is laid
 # out, and (for 4.0 on a machine without it) the Debian trixie root it runs in.
 #
-# usage: firebird.sh VERSION COMMAND ...     VERSION: 3.0, 4.0 or 5.0
+# usage: firebird.sh VERSION COMMAND ...     VERSION: 3.0, 4.0, 5.0 or win5.0
 #   setup                 install the engine and a server binary, or make
 #                         the trixie root (4.0)
 #   version               print the engine's name and version, e.g. "Firebird 4.0.5"
@@ -53,15 +53,39 @@ if [ "$(id -u)" = 0 ]; then cache=/var/cache/morvanfn; else cache=${XDG_CACHE_HO
 # client library (LD_LIBRARY_PATH), as they would any server.
 firebird5_wheel=firebird_embedded-5.0.4.4-py3-none-manylinux_2_17_x86_64.whl
 firebird5_sha256=4112cf5c25cea05d39d4f51c8ac54e0341d341b2099e8b2592a65e80a00463e4
+# The same release's Windows x64 engine, run by wine: win5.0.  No isql.exe
+# and no ib_util.dll come with it; the tests bring stand-ins of their own
+# (tests/wine).
+windows5_wheel=firebird_embedded-5.0.4.4-py3-none-win_amd64.whl
+windows5_sha256=5abe82598d36e4cec180c1695c3106b7fb3b90da89cea91e6b9a3325df2afa05
 
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)
 case $version in
     3.0) lib=/usr/lib/$multiarch/firebird/3.0 bin=/usr/bin provider=Engine12 server=/usr/sbin/firebird ;;
     4.0) lib=/usr/lib/$multiarch/firebird/4.0 bin=/usr/lib/firebird/4.0/bin provider=Engine13 server=$bin/firebird ;;
     5.0) lib=$cache/firebird5.0/firebird/embedded/runtime bin=/usr/bin provider=Engine13 server= ;;
-    *) echo "firebird.sh: unknown engine version $version (3.0, 4.0 or 5.0)" >&2; exit 2 ;;
+    win5.0) lib=$cache/firebird5.0-win64/firebird/embedded/runtime bin= provider=Engine13 server= ;;
+    *) echo "firebird.sh: unknown engine version $version (3.0, 4.0, 5.0 or win5.0)" >&2; exit 2 ;;
 esac
-here_natively() { [ -f "$lib/plugins/lib$provider.so" ] && [ -x "$bin/isql-fb" ]; }
+here_natively() {
+    if [ "$version" = win5.0 ]; then [ -f "$lib/plugins/engine13.dll" ] && command -v wine > /dev/null; return; fi
+    [ -f "$lib/plugins/lib$provider.so" ] && [ -x "$bin/isql-fb" ]
+}
+
+# fetch_wheel WHEEL SHA256 DIR: a firebird-embedded wheel from PyPI, checked
+# and unpacked into DIR (its runtime in DIR/firebird/embedded/runtime).
+fetch_wheel() {
+    rm -rf "$3"
+    mkdir -p "$3"
+    python3 -m pip --version > /dev/null 2>&1 || sh "$top/scripts/deps.sh" pip
+    platform=$(echo "$1" | sed 's/.*-py3-none-\(.*\)\.whl/\1/')
+    python3 -m pip download --no-deps --only-binary=:all: --platform "$platform" --python-version 3.11 \
+        -d "$3" "firebird-embedded==$(echo "$1" | cut -d- -f2)" > "$3/pip.log" 2>&1 ||
+        { tail -n 5 "$3/pip.log" >&2; echo "could not fetch $1 from PyPI" >&2; return 1; }
+    echo "$2  $3/$1" | sha256sum -c --quiet > /dev/null 2>&1 ||
+        { echo "$1: not the recorded checksum $2" >&2; return 1; }
+    python3 -m zipfile -e "$3/$1" "$3"
+}
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
@@ -157,18 +181,12 @@ setup() {
             fi ;;
         5.0)
             sh "$top/scripts/deps.sh" engine
-            if [ ! -f "$lib/plugins/lib$provider.so" ]; then
-                dir=$cache/firebird5.0
-                rm -rf "$dir"
-                mkdir -p "$dir"
-                python3 -m pip --version > /dev/null 2>&1 || sh "$top/scripts/deps.sh" pip
-                python3 -m pip download --no-deps --only-binary=:all: --platform manylinux_2_17_x86_64 \
-                    --python-version 3.11 -d "$dir" "firebird-embedded==$(echo "$firebird5_wheel" | cut -d- -f2)" > "$dir/pip.log" 2>&1 ||
-                    { tail -n 5 "$dir/pip.log" >&2; echo "could not fetch $firebird5_wheel from PyPI" >&2; return 1; }
-                echo "$firebird5_sha256  $dir/$firebird5_wheel" | sha256sum -c --quiet > /dev/null 2>&1 ||
-                    { echo "$firebird5_wheel: not the recorded checksum $firebird5_sha256" >&2; return 1; }
-                python3 -m zipfile -e "$dir/$firebird5_wheel" "$dir"
-            fi ;;
+            [ -f "$lib/plugins/lib$provider.so" ] ||
+                fetch_wheel "$firebird5_wheel" "$firebird5_sha256" "$cache/firebird5.0" ;;
+        win5.0)
+            sh "$top/scripts/deps.sh" windows
+            [ -f "$lib/plugins/engine13.dll" ] ||
+                fetch_wheel "$windows5_wheel" "$windows5_sha256" "$cache/firebird5.0-win64" ;;
         4.0)
             if here_natively; then return 0; fi
             as_root mkdir -p "$(dirname "$trixie")"
@@ -190,6 +208,10 @@ case $command in
             grep -ao 'LI-V5\.[0-9]*\.[0-9]*' "$lib/plugins/lib$provider.so" 2>/dev/null | sed -n '1s/LI-V/Firebird /p'
             exit
         fi
+        if [ "$version" = win5.0 ]; then
+            echo "$(grep -ao 'WI-V5\.[0-9]*\.[0-9]*' "$lib/plugins/engine13.dll" 2>/dev/null | sed -n '1s/WI-V/Firebird /p') (Windows x64, $(wine --version 2>/dev/null))"
+            exit
+        fi
         "$bin/isql-fb" -z < /dev/null 2>/dev/null | sed -n 's/.*-V\([0-9]*\.[0-9]*\.[0-9]*\).*/Firebird \1/p' | head -n 1 ;;
     run)
         if [ "$version" = 4.0 ] && ! here_natively; then
@@ -197,6 +219,13 @@ case $command in
             in_trixie sh "$top/scripts/firebird.sh" 4.0 run "$@"; exit
         fi
         if [ "$version" = 3.0 ]; then setup ${MORVANFN_SERVER:+server}; server=$(server3); fi
+        if [ "$version" = win5.0 ]; then
+            setup || exit 1
+            FB_VERSION=$version FB_LIB=$lib WINEDEBUG=-all
+            export FB_VERSION FB_LIB WINEDEBUG
+            echo "engine: $(sh "$0" "$version" version)"
+            exec "$@"
+        fi
         if [ "$version" = 5.0 ]; then
             setup || exit 1
             LD_LIBRARY_PATH=$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
@@ -210,6 +239,16 @@ case $command in
         root=${1:?root DIR UDF [LINE ...]} udf=${2:?root DIR UDF [LINE ...]}
         shift 2
         here_natively || { echo "Firebird $version is not installed here: use 'firebird.sh $version run'" >&2; exit 1; }
+        if [ "$version" = win5.0 ]; then
+            # The whole runtime: fbclient.dll finds its engine beside it.
+            # UdfAccess names a Windows path: wine's Z: is /.
+            mkdir -p "$root"
+            cp -RLl "$lib/." "$root/" 2>/dev/null || cp -RL "$lib/." "$root/"
+            mkdir -p "$root/lock" "$root/tmp" "$root/plugins/udr"
+            case $udf in None) access=None ;; *) access="Restrict Z:$(echo "$udf" | tr / '\\')" ;; esac
+            printf 'UdfAccess = %s\nProviders = Engine13\n' "$access" > "$root/firebird.conf"
+            exit
+        fi
         mkdir -p "$root/plugins" "$root/lock" "$root/tmp" "$root/udr"
         # Copies, not symbolic links: Firebird 4 refuses a module reached
         # through a link.  Hard links where the file system allows them.

@@ -2,7 +2,8 @@
 # Builds every package into dist/: for Firebird 3.0 (bookworm) and for
 # Firebird 4.0 (trixie) a .deb and a .tar.gz, each with both Linux modules
 # (the same files: built once here, laid out for each server), and the
-# Windows zip (x86/ and x64/ morvanfn.dll with the SQL scripts).
+# Windows zip (x86/ and x64/ morvanfn.dll and morvanfn_udr.dll with the SQL
+# scripts and the DBA's guide).
 # usage: scripts/package.sh [--without-windows]
 set -eu
 cd "$(dirname "$0")/.."
@@ -31,9 +32,10 @@ if [ -n "$windows" ]; then
     stage=dist/morvanfn-$version-windows
     rm -rf "$stage" "$stage.zip"
     mkdir -p "$stage/x86" "$stage/x64"
-    cp build-win32/morvanfn.dll "$stage/x86/"
-    cp build-win64/morvanfn.dll "$stage/x64/"
-    cp sql/declare.sql sql/declare_null.sql sql/drop.sql build/sql/check.sql doc/guide.md "$stage/"
+    cp build-win32/morvanfn.dll build-win32/morvanfn_udr.dll "$stage/x86/"
+    cp build-win64/morvanfn.dll build-win64/morvanfn_udr.dll "$stage/x64/"
+    cp sql/declare.sql sql/declare_null.sql sql/declare_udr.sql sql/drop.sql build/sql/check.sql \
+        build/sql/switch_to_udr.sql doc/guide.md "$stage/"
     (cd dist && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
     rm -rf "$stage"
 fi

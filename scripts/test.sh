@@ -68,7 +68,7 @@ step() {
     bad=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' "$log")
     rm -f "$log"
     # Which engine each engine suite ran on, from its own first line.
-    awk '/^[0-9]+\/[0-9]+ Testing: / { t = $3 } /^engine: / && t { printf "  %-36s %s %s\n", t, $2, $3; t = "" }' \
+    awk '/^[0-9]+\/[0-9]+ Testing: / { t = $3 } /^engine: / && t { sub(/^engine: /, ""); printf "  %-36s %s\n", t, $0; t = "" }' \
         "$dir/Testing/Temporary/LastTest.log" 2>/dev/null | sort
     if [ "$status" != 0 ] && [ "${bad:-0}" = 0 ]; then bad=1; fi
     passed=$((passed + ${ran:-0} - ${bad:-0}))
@@ -81,8 +81,8 @@ step "AddressSanitizer + UndefinedBehaviorSanitizer: unit and concurrency tests"
 step "ThreadSanitizer: concurrency test" tsan
 if with fuzz; then step "libFuzzer: every target, a bounded number of inputs" fuzz; fi
 if with windows; then
-    step "Windows x64 DLL: export table and version, unit and concurrency tests under wine" win64
-    step "Windows x86 DLL: export table and version" win32
+    step "Windows x64 DLLs: export tables and versions, unit and concurrency tests, the Windows engine under wine" win64
+    step "Windows x86 DLLs: export tables and versions" win32
 fi
 
 echo

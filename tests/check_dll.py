@@ -1,15 +1,14 @@
 #!/usr/bin/env python3
-"""The Windows module's outside, read from the PE file itself: exactly the six
-entry points exported by name, only Windows' own DLLs imported, the version
-resource, and the machine type.
+"""A Windows module's outside, read from the PE file itself: exactly the
+names given exported, only Windows' own DLLs imported, the version resource,
+and the machine type.
 
-usage: check_dll.py morvanfn.dll VERSION x86|x64
+usage: check_dll.py MODULE.dll VERSION x86|x64 EXPORT...
 """
 import sys
 
 import pefile
 
-WANT_EXPORTS = ["_fn_curryr", "_fn_fullcat", "_fn_pad", "_fn_shortdate", "_fn_strcat", "_fn_strlen"]
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
 MACHINES = {"x86": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
             "x64": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]}
@@ -17,6 +16,7 @@ MACHINES = {"x86": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
 
 def main():
     path, version, arch = sys.argv[1:4]
+    want_exports = sorted(sys.argv[4:])
     pe = pefile.PE(path)
     failures = []
 
@@ -27,8 +27,8 @@ def main():
     print(f"{path} ({arch}) exports:")
     for e in pe.DIRECTORY_ENTRY_EXPORT.symbols:
         print(f"  {e.ordinal:3}  {e.name.decode() if e.name else '(no name)'}")
-    if exports != WANT_EXPORTS:
-        failures.append(f"exports {exports}, want {WANT_EXPORTS}")
+    if exports != want_exports:
+        failures.append(f"exports {exports}, want {want_exports}")
 
     imports = sorted(i.dll.decode() for i in pe.DIRECTORY_ENTRY_IMPORT)
     print("imports:", " ".join(imports))

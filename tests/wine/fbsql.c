@@ -1,0 +1,416 @@
+/*
+ * fbsql: runs an SQL script through the fbclient.dll beside it, embedded,
+ * and prints what isql -q with SET LIST ON prints of it: each row's columns
+ * as NAME and value (<null>, <true>, OCTETS in hex), and for a statement
+ * that fails "Statement failed, SQLSTATE = X" and the error's text.  The
+ * Windows engine in PyPI's firebird-embedded has no isql.exe; this is the
+ * tests' stand-in for it, run under wine, and nothing else uses it.
+ *
+ * usage: fbsql.exe [-utf8] [-create] DATABASE [SCRIPT]
+ *   -utf8    connect in UTF8 (isql -ch UTF8), not without a character set
+ *
+ * The script is split as isql splits it: at the terminator (';', or what
+ * SET TERM names) outside texts, quoted names and comments.  COMMIT and
+ * ROLLBACK end the transaction, DDL is committed as it runs (isql's
+ * AUTODDL), SET BAIL ON stops at the first error, other SET commands of
+ * isql are taken as read.
+ *
+ * Wine runs the engine once three calls behave as on Windows, which this
+ * program arranges in the engine's import tables before the first attach:
+ * private namespaces (CreateBoundaryDescriptorA, unimplemented in wine)
+ * fail as where Windows refuses them, and a mapped file's name, which wine
+ * gives as \??\C:\..., comes back through a device name that
+ * QueryDosDeviceA and GetLogicalDrives know, as on Windows.
+ */
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <ibase.h>
+
+#define API(name) static __typeof__(name) *p_##name
+API(isc_attach_database); API(isc_create_database); API(isc_start_transaction); API(isc_commit_transaction);
+API(isc_commit_retaining); API(isc_rollback_transaction); API(isc_dsql_allocate_statement);
+API(isc_dsql_prepare); API(isc_dsql_describe); API(isc_dsql_execute); API(isc_dsql_execute2);
+API(isc_dsql_fetch); API(isc_dsql_free_statement); API(isc_dsql_sql_info); API(fb_interpret);
+API(fb_sqlstate); API(isc_decode_sql_date); API(isc_detach_database);
+
+/* -- wine -------------------------------------------------------------- */
+
+static HANDLE WINAPI no_boundary(LPCSTR name, ULONG flags)
+{
+    (void)name, (void)flags;
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return NULL;
+}
+
+static DWORD WINAPI mapped_name(HANDLE process, LPVOID address, LPSTR name, DWORD size)
+{
+    char wine[2 * MAX_PATH];
+    DWORD n = K32GetMappedFileNameA(process, address, wine, sizeof wine);
+    if (n >= 6 && memcmp(wine, "\\??\\", 4) == 0 && wine[5] == ':')
+        n = (DWORD)snprintf(name, size, "\\Device\\Wine%c%s", wine[4], wine + 6);
+    else
+        n = (DWORD)snprintf(name, size, "%s", wine);
+    return n < size ? n : 0;
+}
+
+static DWORD WINAPI dos_device(LPCSTR drive, LPSTR target, DWORD size)
+{
+    if (drive && strlen(drive) == 2 && drive[1] == ':' && size >= 16) {
+        int n = snprintf(target, size, "\\Device\\Wine%c", drive[0]);
+        target[n + 1] = '\0';
+        return (DWORD)n + 2;
+    }
+    return QueryDosDeviceA(drive, target, size);
+}
+
+static DWORD WINAPI logical_drives(void)
+{
+    return GetLogicalDrives() | (1u << ('C' - 'A'));
+}
+
+/* Points the module's import of KERNEL32!function at replacement. */
+static void reroute(HMODULE module, const char *function, void *replacement)
+{
+    BYTE *base = (BYTE *)module;
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress); d->Name; ++d) {
+        if (_stricmp((char *)(base + d->Name), "KERNEL32.dll") != 0)
+            continue;
+        IMAGE_THUNK_DATA *name = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
+        IMAGE_THUNK_DATA *address = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
+        for (; name->u1.AddressOfData; ++name, ++address) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                strcmp((char *)((IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name, function) != 0)
+                continue;
+            DWORD old;
+            VirtualProtect(&address->u1.Function, sizeof(void *), PAGE_READWRITE, &old);
+            address->u1.Function = (ULONG_PTR)replacement;
+            VirtualProtect(&address->u1.Function, sizeof(void *), old, &old);
+        }
+    }
+}
+
+static HMODULE load_engine(void)
+{
+    HMODULE client = LoadLibraryA("fbclient.dll");
+    HMODULE engine = LoadLibraryA("plugins\\engine13.dll");
+    if (!client || !engine) {
+        fprintf(stderr, "fbsql: cannot load fbclient.dll and plugins\\engine13.dll (error %lu)\n", GetLastError());
+        exit(2);
+    }
+    HMODULE modules[] = {client, engine};
+    for (int i = 0; i < 2; ++i) {
+        reroute(modules[i], "CreateBoundaryDescriptorA", (void *)no_boundary);
+        reroute(modules[i], "K32GetMappedFileNameA", (void *)mapped_name);
+        reroute(modules[i], "QueryDosDeviceA", (void *)dos_device);
+        reroute(modules[i], "GetLogicalDrives", (void *)logical_drives);
+    }
+    return client;
+}
+
+/* -- SQL --------------------------------------------------------------- */
+
+static ISC_STATUS status[20];
+static isc_db_handle db;
+static isc_tr_handle tr;
+static int failed, autoddl = 1;
+
+static int report(void)
+{
+    char state[6] = "HY000", text[1024];
+    const ISC_STATUS *s = status;
+    p_fb_sqlstate(state, status);
+    printf("Statement failed, SQLSTATE = %s\n", state);
+    for (int first = 1; p_fb_interpret(text, sizeof text, &s) > 0; first = 0)
+        printf("%s%s\n", first ? "" : "-", text);
+    failed = 1;
+    return 1;
+}
+
+static void start(void)
+{
+    tr = 0;
+    if (p_isc_start_transaction(status, &tr, 1, &db, 0, NULL))
+        report();
+}
+
+static void print_value(const XSQLVAR *v)
+{
+    if ((v->sqltype & 1) && *v->sqlind) {
+        printf("<null>");
+        return;
+    }
+    const char *data = v->sqldata;
+    const char *text = data;
+    int length = v->sqllen;
+    switch (v->sqltype & ~1) {
+    case SQL_VARYING:
+        length = *(const short *)data;
+        text = data + 2;
+        /* fall through */
+    case SQL_TEXT:
+        if (v->sqlsubtype == 1) /* OCTETS */
+            for (int i = 0; i < length; ++i)
+                printf("%02X", (unsigned char)text[i]);
+        else
+            fwrite(text, 1, (size_t)length, stdout);
+        return;
+    case SQL_BOOLEAN:
+        printf(*data ? "<true>" : "<false>");
+        return;
+    case SQL_TYPE_DATE: {
+        struct tm t;
+        p_isc_decode_sql_date((const ISC_DATE *)data, &t);
+        printf("%04d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+        return;
+    }
+    case SQL_DOUBLE:
+        printf("%.15g", *(const double *)data);
+        return;
+    }
+    long long n = 0;
+    switch (v->sqltype & ~1) {
+    case SQL_SHORT: n = *(const short *)data; break;
+    case SQL_LONG: n = *(const int *)data; break;
+    case SQL_INT64: n = *(const long long *)data; break;
+    default: printf("(type %d)", v->sqltype & ~1); return;
+    }
+    if (v->sqlscale == 0) {
+        printf("%lld", n);
+        return;
+    }
+    long long unit = 1;
+    for (int i = 0; i < -v->sqlscale; ++i)
+        unit *= 10;
+    printf("%s%lld.%0*lld", n < 0 ? "-" : "", llabs(n / unit), -v->sqlscale, llabs(n % unit));
+}
+
+static void print_row(const XSQLDA *out)
+{
+    for (int i = 0; i < out->sqld; ++i) {
+        const XSQLVAR *v = &out->sqlvar[i];
+        printf("%-31.*s ", v->aliasname_length, v->aliasname);
+        print_value(v);
+        printf("\n");
+    }
+    printf("\n");
+}
+
+static int statement_type(isc_stmt_handle stmt)
+{
+    char item = isc_info_sql_stmt_type, buffer[16];
+    if (p_isc_dsql_sql_info(status, &stmt, 1, &item, sizeof buffer, buffer) || buffer[0] != isc_info_sql_stmt_type)
+        return 0;
+    return buffer[3] | buffer[4] << 8;
+}
+
+static void run(const char *sql)
+{
+    isc_stmt_handle stmt = 0;
+    XSQLDA *out = calloc(1, XSQLDA_LENGTH(1));
+    out->version = SQLDA_VERSION1;
+    out->sqln = 1;
+    if (p_isc_dsql_allocate_statement(status, &db, &stmt) || p_isc_dsql_prepare(status, &tr, &stmt, 0, sql, 3, out)) {
+        report();
+        goto done;
+    }
+    if (out->sqld > out->sqln) {
+        int n = out->sqld;
+        out = realloc(out, XSQLDA_LENGTH(n));
+        out->sqln = (short)n;
+        out->version = SQLDA_VERSION1;
+        if (p_isc_dsql_describe(status, &stmt, 1, out)) {
+            report();
+            goto done;
+        }
+    }
+    for (int i = 0; i < out->sqld; ++i) {
+        XSQLVAR *v = &out->sqlvar[i];
+        v->sqldata = calloc(1, (size_t)v->sqllen + 2);
+        v->sqlind = calloc(1, sizeof(short));
+    }
+    const int type = statement_type(stmt);
+    if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
+        if (p_isc_dsql_execute(status, &tr, &stmt, 1, NULL)) {
+            report();
+            goto done;
+        }
+        ISC_STATUS fetched;
+        while ((fetched = p_isc_dsql_fetch(status, &stmt, 1, out)) == 0)
+            print_row(out);
+        if (fetched != 100)
+            report();
+    } else if (p_isc_dsql_execute2(status, &tr, &stmt, 1, NULL, out->sqld ? out : NULL)) {
+        report();
+    } else {
+        if (out->sqld)
+            print_row(out);
+        /* As isql: DDL is committed at once, and undone if that fails. */
+        if (type == isc_info_sql_stmt_ddl && autoddl && p_isc_commit_retaining(status, &tr)) {
+            report();
+            p_isc_rollback_transaction(status, &tr);
+            start();
+        }
+    }
+done:
+    p_isc_dsql_free_statement(status, &stmt, DSQL_drop);
+    free(out);
+}
+
+/* The script's next statement, or NULL at its end; *term may change. */
+static char *next_statement(char **cursor, char *term)
+{
+    char *p = *cursor, *start;
+    while (*p && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'))
+        ++p;
+    if (!*p)
+        return NULL;
+    start = p;
+    const size_t term_length = strlen(term);
+    while (*p) {
+        if (p[0] == '-' && p[1] == '-') {
+            while (*p && *p != '\n')
+                ++p;
+        } else if (p[0] == '/' && p[1] == '*') {
+            char *end = strstr(p + 2, "*/");
+            p = end ? end + 2 : p + strlen(p);
+        } else if (*p == '\'' || *p == '"') {
+            const char quote = *p++;
+            while (*p && !(*p == quote && p[1] != quote))
+                p += (*p == quote) ? 2 : 1;
+            if (*p)
+                ++p;
+        } else if (strncmp(p, term, term_length) == 0) {
+            *p = '\0';
+            *cursor = p + term_length;
+            return start;
+        } else {
+            ++p;
+        }
+    }
+    *cursor = p;
+    return start;
+}
+
+/* The statement without the comments in front of it. */
+static char *strip_comments(char *s)
+{
+    for (;;) {
+        while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n')
+            ++s;
+        if (s[0] == '-' && s[1] == '-')
+            s = strchr(s, '\n') ? strchr(s, '\n') : s + strlen(s);
+        else if (s[0] == '/' && s[1] == '*')
+            s = strstr(s, "*/") ? strstr(s, "*/") + 2 : s + strlen(s);
+        else
+            return s;
+    }
+}
+
+static int starts(const char *s, const char *word)
+{
+    return _strnicmp(s, word, strlen(word)) == 0;
+}
+
+static int bail;
+
+/* Runs the script at path; INPUT names another, beside it. */
+static void run_script(const char *path)
+{
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "fbsql: cannot read %s\n", path);
+        exit(2);
+    }
+    fseek(f, 0, SEEK_END);
+    long size = ftell(f);
+    fseek(f, 0, SEEK_SET);
+    char *script = calloc(1, (size_t)size + 1), *cursor = script, *statement, term[16] = ";";
+    if (fread(script, 1, (size_t)size, f) != (size_t)size)
+        exit(2);
+    fclose(f);
+    while ((statement = next_statement(&cursor, term)) != NULL) {
+        char *s = strip_comments(statement);
+        if (!*s)
+            continue;
+        if (starts(s, "SET TERM ")) {
+            snprintf(term, sizeof term, "%s", strip_comments(s + 9));
+            for (char *t = term + strlen(term); t > term && (t[-1] == ' ' || t[-1] == '\n' || t[-1] == '\r');)
+                *--t = '\0';
+        } else if (starts(s, "INPUT ")) {
+            char other[MAX_PATH];
+            const char *slash = strrchr(path, '\\');
+            snprintf(other, sizeof other, "%.*s%s", slash ? (int)(slash - path + 1) : 0, path, strip_comments(s + 6));
+            run_script(other);
+        } else if (starts(s, "SET BAIL ON")) {
+            bail = 1;
+        } else if (starts(s, "SET AUTODDL OFF")) {
+            autoddl = 0;
+        } else if (starts(s, "SET AUTODDL ON")) {
+            autoddl = 1;
+        } else if (starts(s, "SET LIST") || starts(s, "SET PLAN") || starts(s, "SET HEADING") ||
+                   starts(s, "SET ECHO") || starts(s, "SET STATS") || starts(s, "SET NAMES")) {
+            /* isql's own: the output is always a list */
+        } else if (starts(s, "COMMIT")) {
+            if (p_isc_commit_transaction(status, &tr))
+                report();
+            start();
+        } else if (starts(s, "ROLLBACK")) {
+            if (p_isc_rollback_transaction(status, &tr))
+                report();
+            start();
+        } else {
+            run(s);
+        }
+        fflush(stdout);
+        if (failed && bail)
+            exit(1);
+    }
+    free(script);
+}
+
+int main(int argc, char **argv)
+{
+    int utf8 = argc > 1 && strcmp(argv[1], "-utf8") == 0;
+    argc -= utf8, argv += utf8;
+    int create = argc > 1 && strcmp(argv[1], "-create") == 0;
+    if (argc < 2 + create) {
+        fprintf(stderr, "usage: fbsql.exe [-utf8] [-create] DATABASE [SCRIPT]\n");
+        return 2;
+    }
+    HMODULE client = load_engine();
+#define LOAD(name) p_##name = (__typeof__(p_##name))(void (*)(void))GetProcAddress(client, #name)
+    LOAD(isc_attach_database); LOAD(isc_create_database); LOAD(isc_start_transaction); LOAD(isc_commit_transaction);
+    LOAD(isc_commit_retaining); LOAD(isc_rollback_transaction); LOAD(isc_dsql_allocate_statement);
+    LOAD(isc_dsql_prepare); LOAD(isc_dsql_describe); LOAD(isc_dsql_execute); LOAD(isc_dsql_execute2);
+    LOAD(isc_dsql_fetch); LOAD(isc_dsql_free_statement); LOAD(isc_dsql_sql_info); LOAD(fb_interpret);
+    LOAD(fb_sqlstate); LOAD(isc_decode_sql_date); LOAD(isc_detach_database);
+
+    const char *path = argv[1 + create];
+    char dpb[64] = {isc_dpb_version1, isc_dpb_user_name, 6, 'S', 'Y', 'S', 'D', 'B', 'A'};
+    short length = 9;
+    if (utf8) {
+        memcpy(dpb + length, (const char[]){isc_dpb_lc_ctype, 4, 'U', 'T', 'F', '8'}, 6);
+        length += 6;
+    }
+    if (create) {
+        memcpy(dpb + length, (const char[]){isc_dpb_set_db_charset, 4, 'U', 'T', 'F', '8', isc_dpb_sql_dialect, 1, 3}, 9);
+        if (p_isc_create_database(status, 0, path, &db, (short)(length + 9), dpb, 3))
+            return report(), 1;
+    } else if (p_isc_attach_database(status, 0, path, &db, length, dpb)) {
+        return report(), 1;
+    }
+    start();
+    if (argc > 2 + create)
+        run_script(argv[2 + create]);
+    if (tr)
+        p_isc_commit_transaction(status, &tr);
+    p_isc_detach_database(status, &db);
+    return failed;
+}

@@ -177,7 +177,8 @@ def report(ns, args, out_dir):
     base = ns[("row source", "-")]
     udf_call = ns[("empty call", "UDF")] - base
     udr_call = ns[("empty call", "UDR")] - base
-    version = subprocess.run(["isql-fb", "-z"], text=True, capture_output=True, input="").stdout.split("\n")[0]
+    version = subprocess.run(["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ.get("FB_VERSION", "3.0"), "version"],
+                             text=True, capture_output=True, input="").stdout.strip()
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     lines = [
         f"Machine: {cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}; "

@@ -33,6 +33,7 @@ top=$(dirname "$here")
 work=$build/upgradetest/firebird$FB_VERSION
 backup=$build/upgradetest/legacy.fbk
 backup_d1=$build/upgradetest/dialect1.fbk
+backup_switched=$build/upgradetest/switched.fbk
 root=$work/root
 rm -rf "$work"
 mkdir -p "$work"
@@ -127,11 +128,13 @@ if [ "$FB_VERSION" = 3.0 ]; then
     dependents dependents "$db" "switched in place"
     drop_refused drop.sql "$db"
     overflow "$db"
+    rm -f "$backup_switched"
+    gbak -b "$db" "$backup_switched"
     # A database restored by 3.0's own gbak has lost its character lengths too.
-    dbs="$work/restored.fdb $work/restored-dialect1.fdb"
+    dbs="$work/restored.fdb $work/restored-dialect1.fdb $work/restored-switched.fdb"
 else
-    for f in "$backup" "$backup_d1"; do [ -f "$f" ] || { echo "no backup from Firebird 3.0 at $f"; exit 1; }; done
-    dbs="$db $d1"
+    for f in "$backup" "$backup_d1" "$backup_switched"; do [ -f "$f" ] || { echo "no backup from Firebird 3.0 at $f"; exit 1; }; done
+    dbs="$db $d1 $work/switched.fdb"
 fi
 rm -rf "$legacy"
 
@@ -195,4 +198,11 @@ expect "the dialect 1 database" "$status $(echo 'SET LIST ON; SELECT MON$SQL_DIA
 dependents dialect1_dependents "$2" "after upgrade.sh"
 
 echo "upgrade on Firebird $FB_VERSION: $([ $failed = 0 ] && echo passed || echo FAILED)"
+# The road in place: switched on 3.0, then backed up; its restore finds
+# nothing left to switch, and every UDR as the module reads it.
+echo "--- upgrade.sh $(basename "$backup_switched") $3"
+upgrade "$backup_switched" "$3"
+expect "a database switched before its backup: nothing to switch, every switched function safe" \
+    "$status $(grep -c 'nothing switched' "$work/upgrade-$(basename "$3").out") $(isql -i "$build/sql/check.sql" "$3" | grep -c '^VERDICT  *safe$')" "2 1 18"
+dependents dependents "$3" "switched in place, then restored"
 [ $failed = 0 ]

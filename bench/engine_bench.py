@@ -11,6 +11,9 @@ usage: firebird.sh VERSION run python3 engine_bench.py BUILD_DIR [--rows N] [--r
 Writes engine.md (the table) and engine.png (the chart) into --out.  The
 engine is the one that scripts/firebird.sh runs it with; where that engine
 has no stock ib_udf (Debian's Firebird 4.0 ships none), its column stays empty.
+With win5.0, the Windows engine under wine, BUILD_DIR is the win64 build
+(the DLLs, and tests/wine's fbsql.exe in isql's place); the empty calls,
+which have no Windows build, are left out, and the table says it is wine's.
 """
 import argparse
 import datetime
@@ -92,8 +95,23 @@ def run(cmd):
     return subprocess.run(cmd, check=True, text=True, capture_output=True)
 
 
+WINDOWS = os.environ.get("FB_VERSION") == "win5.0"
+
+
 def isql(env, db, script):
-    out = subprocess.run(["isql-fb", "-q", "-m", db], input=script, text=True, capture_output=True, env=env)
+    if WINDOWS:
+        # fbsql.exe under wine, in the engine's root; paths through wine's Z:.
+        root = env["MORVANFN_ROOT"]
+        path = os.path.join(root, "script.sql")
+        with open(path, "w") as f:
+            f.write(script)
+        create = re.match(r"CREATE DATABASE '(.*)';", script)
+        windows = lambda p: "Z:" + p.replace("/", "\\")
+        cmd = ["wine", "fbsql.exe"] + (["-create", windows(create.group(1))] if create else [windows(db), windows(path)])
+        out = subprocess.run(cmd, text=True, capture_output=True, env=env, cwd=root)
+        out.stdout = out.stdout.replace("\r", "")
+    else:
+        out = subprocess.run(["isql-fb", "-q", "-m", db], input=script, text=True, capture_output=True, env=env)
     if "Statement failed" in out.stdout or out.returncode:
         sys.exit("isql-fb failed:\n" + out.stdout + out.stderr)
     return out.stdout
@@ -115,27 +133,42 @@ def main():
 
     if "FB_VERSION" not in os.environ:
         sys.exit("run me through scripts/firebird.sh VERSION run")
-    ib_udf_dir = os.environ["FB_UDF_DIR"]
-    has_ib_udf = os.path.exists(os.path.join(ib_udf_dir, "ib_udf.so"))
-    bench_modules = os.path.join(build, "bench")
-    run(["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_VERSION"], "root", root,
-         f"{build};{bench_modules};{ib_udf_dir}",
-         f"Providers = {os.environ['FB_PROVIDER']}", "DefaultDbCachePages = 50000"])
-    for module in [os.path.join(build, "libmorvanfn_udr.so"), os.path.join(bench_modules, "libbench_empty_udr.so")]:
-        shutil.copy(module, os.path.join(root, "udr"))
+    firebird = ["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_VERSION"], "root", root]
+    if WINDOWS:
+        has_ib_udf = False
+        run(firebird + [os.path.join(root, "udf")])
+        os.makedirs(os.path.join(root, "udf"))
+        shutil.copy(os.path.join(build, "morvanfn.dll"), os.path.join(root, "udf"))
+        shutil.copy(os.path.join(build, "morvanfn_udr.dll"), os.path.join(root, "plugins", "udr"))
+        for program in ["fbsql.exe", "ib_util.dll"]:
+            shutil.copy(os.path.join(build, program), root)
+    else:
+        ib_udf_dir = os.environ["FB_UDF_DIR"]
+        has_ib_udf = os.path.exists(os.path.join(ib_udf_dir, "ib_udf.so"))
+        bench_modules = os.path.join(build, "bench")
+        run(firebird + [f"{build};{bench_modules};{ib_udf_dir}",
+                        f"Providers = {os.environ['FB_PROVIDER']}", "DefaultDbCachePages = 50000"])
+        for module in [os.path.join(build, "libmorvanfn_udr.so"), os.path.join(bench_modules, "libbench_empty_udr.so")]:
+            shutil.copy(module, os.path.join(root, "udr"))
     env = dict(os.environ, FIREBIRD=root, FIREBIRD_LOCK=os.path.join(root, "lock"),
                FIREBIRD_TMP=os.path.join(root, "tmp"), ISC_USER="SYSDBA")
     env.pop("ISC_PASSWORD", None)
+    if WINDOWS:
+        # The Windows engine finds its root beside fbclient.dll.
+        env = dict(os.environ, ISC_USER="SYSDBA", MORVANFN_ROOT=root)
 
-    db = os.path.join(work, "bench.fdb")
+    db = os.path.join(work, "BENCH.FDB" if WINDOWS else "bench.fdb")
     isql(env, "", f"CREATE DATABASE '{db}';")
     with open(os.path.join(TOP, "sql", "declare.sql")) as f:
         isql(env, db, f.read())
     with open(os.path.join(TOP, "sql", "declare_udr.sql")) as f:
         isql(env, db, re.sub(r"CREATE FUNCTION FN_", "CREATE FUNCTION UDR_FN_", f.read()))
     print(f"generating {args.rows:,} rows ...", flush=True)
-    isql(env, db, (IB_UDF if has_ib_udf else "") + SETUP.format(rows=args.rows))
-    queries = [q for q in QUERIES if has_ib_udf or q[1] != "ib_udf"]
+    setup = SETUP.format(rows=args.rows)
+    if WINDOWS:
+        setup = setup[setup.index("CREATE TABLE"):]  # no empty-call modules
+    isql(env, db, (IB_UDF if has_ib_udf else "") + setup)
+    queries = [q for q in QUERIES if (has_ib_udf or q[1] != "ib_udf") and not (WINDOWS and q[0] == "empty call")]
 
     # Warm-up round, then the measured rounds, variants alternating.
     script = ["SET LIST ON;", "SET STATS ON;"]
@@ -175,17 +208,19 @@ def ratio(a, b):
 
 def report(ns, args, out_dir):
     base = ns[("row source", "-")]
-    udf_call = ns[("empty call", "UDF")] - base
-    udr_call = ns[("empty call", "UDR")] - base
+    less = lambda a, b: None if a is None or b is None else a - b
+    udf_call = less(ns.get(("empty call", "UDF")), base)
+    udr_call = less(ns.get(("empty call", "UDR")), base)
     version = subprocess.run(["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ.get("FB_VERSION", "3.0"), "version"],
                              text=True, capture_output=True, input="").stdout.strip()
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     lines = [
         f"Machine: {cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}; "
-        f"engine: {version.strip()} (embedded); date: {datetime.date.today()}.",
+        f"engine: {version.strip()} (embedded{', under wine: compare within this table only' if WINDOWS else ''}); "
+        f"date: {datetime.date.today()}.",
         f"{args.rows:,} rows, median of {args.repeat} runs, elapsed time per row in ns. "
         f"Row source alone (`SELECT SUM(n)`): {base:,.0f} ns; one empty call costs "
-        f"{udf_call:,.0f} ns as a UDF and {udr_call:,.0f} ns as a UDR above it.",
+        f"{fmt(udf_call)} ns as a UDF and {fmt(udr_call)} ns as a UDR above it.",
         "",
         "| function | UDF | UDR | built-in | ib_udf | UDF call overhead | UDF own cost | UDR own cost "
         "| UDR / UDF above rows | UDF / ib_udf |",
@@ -197,13 +232,16 @@ def report(ns, args, out_dir):
         rows.append((fn, v))
         lines.append(
             f"| {fn} | {fmt(v['UDF'])} | {fmt(v['UDR'])} | {fmt(v['built-in'])} | {fmt(v['ib_udf'])} "
-            f"| {fmt(udf_call)} | {fmt(v['UDF'] - base - udf_call)} | {fmt(v['UDR'] - base - udr_call)} "
+            f"| {fmt(udf_call)} | {fmt(less(less(v['UDF'], base), udf_call))} | {fmt(less(less(v['UDR'], base), udr_call))} "
             f"| {ratio(v['UDR'] - base, v['UDF'] - base)} | {ratio(v['UDF'], v['ib_udf'])} |")
-    empty_varchar = ns[("empty call", "UDF VARCHAR(32765)")]
+    empty_varchar = ns.get(("empty call", "UDF VARCHAR(32765)"))
+    if empty_varchar:
+        lines += [
+            "",
+            f"FN_STRLEN's declaration alone, an empty UDF with the same VARCHAR(32765) argument: "
+            f"{empty_varchar:,.0f} ns; FN_STRLEN / that = {ns[('FN_STRLEN', 'UDF')] / empty_varchar:.2f}.",
+        ]
     lines += [
-        "",
-        f"FN_STRLEN's declaration alone, an empty UDF with the same VARCHAR(32765) argument: "
-        f"{empty_varchar:,.0f} ns; FN_STRLEN / that = {ns[('FN_STRLEN', 'UDF')] / empty_varchar:.2f}.",
         "",
         "UDF call overhead = empty UDF - row source; own cost = function - empty call - row source "
         "(text results include one CHAR_LENGTH). UDR / UDF above rows = (UDR - row source) / (UDF - row source).",

@@ -99,6 +99,14 @@ if cmake --preset bench > /dev/null && cmake --build --preset bench -j "$jobs"; 
 else
     failed=$((failed + 1))
 fi
+if with windows; then
+    if sh scripts/firebird.sh win5.0 run python3 bench/engine_bench.py build-win64 --rows 2000 --repeat 1 \
+        --out build-bench/smoke/windows5.0 > /dev/null; then
+        echo "engine benchmark on Firebird 5.0 for Windows under wine: ran"
+    else
+        echo "engine benchmark on Firebird 5.0 for Windows under wine: FAILED"; failed=$((failed + 1))
+    fi
+fi
 
 echo
 echo "== Packages"

@@ -12,8 +12,9 @@
  * The script is split as isql splits it: at the terminator (';', or what
  * SET TERM names) outside texts, quoted names and comments.  COMMIT and
  * ROLLBACK end the transaction, DDL is committed as it runs (isql's
- * AUTODDL), SET BAIL ON stops at the first error, other SET commands of
- * isql are taken as read.
+ * AUTODDL), SET BAIL ON stops at the first error, SET STATS ON prints each
+ * statement's elapsed time as isql does, INPUT runs another script, other
+ * SET commands of isql are taken as read.
  *
  * Wine runs the engine once three calls behave as on Windows, which this
  * program arranges in the engine's import tables before the first attach:
@@ -70,7 +71,7 @@ static DWORD WINAPI dos_device(LPCSTR drive, LPSTR target, DWORD size)
 
 static DWORD WINAPI logical_drives(void)
 {
-    return GetLogicalDrives() | (1u << ('C' - 'A'));
+    return GetLogicalDrives() | (1u << ('C' - 'A')) | (1u << ('Z' - 'A'));
 }
 
 /* Points the module's import of KERNEL32!function at replacement. */
@@ -119,7 +120,7 @@ static HMODULE load_engine(void)
 static ISC_STATUS status[20];
 static isc_db_handle db;
 static isc_tr_handle tr;
-static int failed, autoddl = 1;
+static int failed, autoddl = 1, stats;
 
 static int report(void)
 {
@@ -354,6 +355,8 @@ static void run_script(const char *path)
             autoddl = 0;
         } else if (starts(s, "SET AUTODDL ON")) {
             autoddl = 1;
+        } else if (starts(s, "SET STATS ON")) {
+            stats = 1;
         } else if (starts(s, "SET LIST") || starts(s, "SET PLAN") || starts(s, "SET HEADING") ||
                    starts(s, "SET ECHO") || starts(s, "SET STATS") || starts(s, "SET NAMES")) {
             /* isql's own: the output is always a list */
@@ -366,7 +369,13 @@ static void run_script(const char *path)
                 report();
             start();
         } else {
+            LARGE_INTEGER frequency, started, ended;
+            QueryPerformanceFrequency(&frequency);
+            QueryPerformanceCounter(&started);
             run(s);
+            QueryPerformanceCounter(&ended);
+            if (stats) /* as isql's SET STATS prints it, for the benchmark */
+                printf("Elapsed time = %.3f sec\n", (double)(ended.QuadPart - started.QuadPart) / (double)frequency.QuadPart);
         }
         fflush(stdout);
         if (failed && bail)

@@ -30,7 +30,8 @@
 # missing or broken.  `run` mounts what the root needs (proc, /dev, and the
 # source tree at its own path) in a mount and process namespace of its own:
 # when the command ends, every process inside (a server, say) is killed
-# first and the mounts vanish with the namespace, however it ended.  The
+# first and the mounts vanish with the namespace, however it ended.  /dev
+# comes with what is mounted below it (/dev/pts, /dev/shm).  The
 # machine itself never sees them, so deleting the root can never reach into
 # /dev.
 set -eu
@@ -125,8 +126,7 @@ in_trixie() {
     as_root unshare --mount --pid --fork --propagation private sh -eu -c '
         root=$1 top=$2 cwd=$3 user=$4 home=$5; shift 5
         mount -t proc proc "$root/proc"
-        mount --bind /dev "$root/dev"
-        mount --bind /dev/pts "$root/dev/pts"
+        mount --rbind /dev "$root/dev"
         mkdir -p "$root$top"
         mount --bind "$top" "$root$top"
         [ -d "$root$home" ] || home=/tmp
@@ -231,8 +231,10 @@ case $command in
             LD_LIBRARY_PATH=$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
             export LD_LIBRARY_PATH
         fi
+        # The clients read non-ASCII names through the locale: one that has them.
         FB_VERSION=$version FB_LIB=$lib FB_SERVER=$server FB_PROVIDER=$provider FB_UDF_DIR=$lib/UDF PATH=$bin:$PATH
-        export FB_VERSION FB_LIB FB_SERVER FB_PROVIDER FB_UDF_DIR PATH
+        LANG=C.UTF-8 LC_ALL=
+        export FB_VERSION FB_LIB FB_SERVER FB_PROVIDER FB_UDF_DIR PATH LANG LC_ALL
         echo "engine: $(sh "$0" "$version" version)"
         exec "$@" ;;
     root)

@@ -156,7 +156,7 @@ overflow "$1"
 # blank; check.sql and a second switch read them through isql connected
 # in UTF8, WIN1251 and no character set.
 if [ "$FB_VERSION" != 3.0 ]; then
-    long=ДлинноеИмяФункцииДляПроверкиСкриптовААА
+    long=ДлинноеИмяФункцииДляПроверкиСкриптовАААА
     printf 'DECLARE EXTERNAL FUNCTION "%s" INTEGER, INTEGER, CSTRING(255) CHARACTER SET NONE RETURNS PARAMETER 3 ENTRY_POINT '"'"'_fn_pad'"'"' MODULE_NAME '"'"'morvanfn'"'"';\nCOMMIT;\n' "$long" |
         isql "$1"
     isql -i "$build/sql/switch_to_udr.sql" "$1" > "$work/switch-long.out"

@@ -30,17 +30,21 @@
  *   module cannot count characters, and such a CHAR is refused: declare it
  *   VARCHAR.
  *
- *   Storage per call.  Texts arrive counted, not NUL-ended: the joins copy
- *   both, NUL-ended, into scratch storage that also holds the library's
- *   result buffer (so a text ends at its first 0x00 byte, as through the
- *   UDF).  Up to SCRATCH_IN_FRAME bytes of it are in the call's own frame;
- *   longer texts take exactly what they need from the heap for the length of
- *   the call, and give it back before the call returns, however it ends.  So
- *   a call's stack use is a small constant whatever the declaration (the
+ *   Storage per call.  Texts arrive counted, not NUL-ended.  The joins
+ *   work in the call's own messages, which the engine hands this call alone:
+ *   each text is NUL-ended where it lies in the input message (the byte
+ *   after it is its own, or its NULL flag or padding that follows its slot,
+ *   and is put back when the call is done), so a text ends at its first
+ *   0x00 byte, as through the UDF; the library writes the join straight into
+ *   the result's place in the output message.  Nothing is copied, and a
+ *   call's stack use is a small constant whatever the declaration (the
  *   engine may call a function at the bottom of a deep recursion, where
- *   little of the thread's stack is left), and no storage outlives its call
- *   or is shared by two calls: nothing depends on how the engine spreads
- *   calls over threads.
+ *   little of the thread's stack is left).  Only FN_STRCAT declared with a
+ *   result shorter than its texts (the join may fit once trimmed) needs
+ *   storage of its own: up to SCRATCH_IN_FRAME bytes in the call's frame,
+ *   more from the heap for that call alone.  No storage outlives its call or
+ *   is shared by two calls: nothing depends on how the engine spreads calls
+ *   over threads.
  *
  * The declaration that sql/declare_udr.sql makes stands above each function.
  */
@@ -235,24 +239,46 @@ public:
         return v;
     }
 
-    // A text argument's bytes and length (CHAR: its declared length, in
-    // characters where it is UTF-8).
-    const char *text(const unsigned char *in, unsigned i, unsigned *length) const
+    // A text argument where it lies in the input message, and its length
+    // (CHAR: its declared length, in characters where it is UTF-8); nullptr
+    // for NULL.  *room is how many bytes from its start belong to it: its
+    // slot, and the byte after it where its NULL flag or padding follows.
+    char *text(unsigned char *in, unsigned i, unsigned *length, unsigned *room) const
     {
         const Slot &s = in_[i];
-        if (is_null(in, s)) {
-            *length = 0;
-            return "";
-        }
+        *length = 0;
+        *room = 0;
+        if (is_null(in, s))
+            return nullptr;
+        unsigned start = s.offset;
         if (s.type == SQL_TEXT) {
-            const char *bytes = reinterpret_cast<const char *>(in + s.offset);
-            *length = s.characters ? utf8_prefix(bytes, s.length, s.characters) : s.length;
-            return bytes;
+            *length = s.characters ? utf8_prefix(reinterpret_cast<char *>(in + start), s.length, s.characters) : s.length;
+        } else {
+            ISC_USHORT n;
+            memcpy(&n, in + start, sizeof n);
+            *length = n;
+            start += sizeof n;
         }
-        ISC_USHORT n;
-        memcpy(&n, in + s.offset, sizeof n);
-        *length = n;
-        return reinterpret_cast<const char *>(in + s.offset + sizeof n);
+        *room = s.length + (s.null_offset >= start + s.length ? 1 : 0);
+        return reinterpret_cast<char *>(in + start);
+    }
+
+    // Where the result's text goes in the output message, and how long a
+    // text it takes with its closing NUL there (the NUL may fall on the
+    // result's NULL flag or padding, which set_length then writes).
+    char *result_place(unsigned char *out, size_t *longest) const
+    {
+        const unsigned start = out_.offset + sizeof(ISC_USHORT);
+        *longest = out_.null_offset >= start + out_.length ? out_.length : out_.length - 1;
+        return reinterpret_cast<char *>(out + start);
+    }
+
+    // The result already in place (result_place): its length word and flag.
+    void set_length(unsigned char *out, size_t length) const
+    {
+        const ISC_USHORT n = static_cast<ISC_USHORT>(length);
+        memcpy(out + out_.offset, &n, sizeof n);
+        set_not_null(out);
     }
 
     // FN_STRLEN's argument as the library reads it: the VARCHAR itself.
@@ -320,45 +346,84 @@ private:
     Slot out_ = {};
 };
 
-// A counted text, NUL-ended, into storage the caller gave (length + 1 bytes).
-char *nul_ended(char *to, const char *bytes, unsigned length)
-{
-    memcpy(to, bytes, length);
-    to[length] = '\0';
-    return to;
-}
+// A text NUL-ended where it lies, for the length of a call: the byte after
+// it is put back when the call is done, however it ends.  Where that byte is
+// not the text's own (a full slot whose NULL flag does not follow it, which
+// no engine lays out), or the text is NULL, the text is copied into the
+// storage given: copy, length + 1 bytes.
+class Ended {
+public:
+    Ended(char *text, unsigned length, unsigned room, char *copy)
+        : at_(text && length < room ? text + length : nullptr), kept_(at_ ? *at_ : '\0'),
+          text_(at_ ? text : copy)
+    {
+        if (at_) {
+            *at_ = '\0';
+        } else {
+            if (text)
+                memcpy(copy, text, length);
+            copy[text ? length : 0] = '\0';
+        }
+    }
+    ~Ended()
+    {
+        if (at_)
+            *at_ = kept_;
+    }
+    Ended(const Ended &) = delete;
+    Ended &operator=(const Ended &) = delete;
+    char *text() const { return text_; }
 
-// The most scratch storage a call keeps in its own frame (see the top).
+private:
+    char *const at_;
+    const char kept_;
+    char *const text_;
+};
+
+// Storage a call needs beyond its messages: up to this much in its own frame.
 constexpr size_t SCRATCH_IN_FRAME = 1024;
 
 struct Free {
     void operator()(char *p) const { free(p); }
 };
 
-// FN_STRCAT and FN_FULLCAT: both texts NUL-ended, then join(a, b, buffer)
-// with a buffer for both lengths and the NUL.
+// FN_STRCAT and FN_FULLCAT, in the call's own messages (see the top).
 template <typename Join>
-void join_texts(ThrowStatusWrapper *status, const Signature &declared, const unsigned char *in,
-                unsigned char *out, Join join)
+void join_texts(ThrowStatusWrapper *status, const Signature &declared, unsigned char *in, unsigned char *out,
+                Join join)
 {
     if (!declared.proceeds(status, in, out))
         return;
-    unsigned la, lb;
-    const char *a = declared.text(in, 0, &la);
-    const char *b = declared.text(in, 1, &lb);
-    const size_t texts = size_t{la} + 1 + lb + 1, size = texts + la + lb + 1;
+    unsigned la, lb, room_a, room_b;
+    char *a = declared.text(in, 0, &la, &room_a);
+    char *b = declared.text(in, 1, &lb, &room_b);
+    char empty_a[1], empty_b[1];
+    const bool copy_a = !a || la >= room_a, copy_b = !b || lb >= room_b;
+    // Only a layout no engine uses, or a text longer than the join's
+    // place, needs storage of the call's own: in the frame, or the heap.
+    size_t longest;
+    char *place = declared.result_place(out, &longest);
+    const size_t own = (copy_a ? la + 1 : 0) + (copy_b ? lb + 1 : 0) + size_t{la} + lb + 1;
     char in_frame[SCRATCH_IN_FRAME];
     std::unique_ptr<char, Free> on_heap;
     char *scratch = in_frame;
-    if (size > sizeof in_frame) {
-        on_heap.reset(static_cast<char *>(malloc(size)));
-        if (!on_heap)
-            raise(status, "morvanfn_udr: no memory for the texts of this call");
-        scratch = on_heap.get();
+    const bool fits = size_t{la} + lb <= longest;
+    if ((copy_a && la > 0) || (copy_b && lb > 0) || !fits) {
+        if (own > sizeof in_frame) {
+            on_heap.reset(static_cast<char *>(malloc(own)));
+            if (!on_heap)
+                raise(status, "morvanfn_udr: no memory for the texts of this call");
+            scratch = on_heap.get();
+        }
     }
-    char *ca = nul_ended(scratch, a, la);
-    char *cb = nul_ended(scratch + la + 1, b, lb);
-    declared.set_text(status, out, join(ca, cb, scratch + texts));
+    const Ended ea(a, la, room_a, copy_a ? (la ? scratch : empty_a) : nullptr);
+    const Ended eb(b, lb, room_b, copy_b ? (lb ? scratch + (copy_a ? la + 1 : 0) : empty_b) : nullptr);
+    if (fits) {
+        declared.set_length(out, strlen(join(ea.text(), eb.text(), place)));
+        return;
+    }
+    char *result = scratch + (copy_a ? la + 1 : 0) + (copy_b ? lb + 1 : 0);
+    declared.set_text(status, out, join(ea.text(), eb.text(), result));
 }
 
 } // namespace

@@ -74,3 +74,12 @@ SELECT '[' || FULLCAT_CHAR_UTF8('a', 'b') || ']' AS utf8,
 FROM RDB$DATABASE;
 -- Where the module cannot count a set's characters, it says so.
 SELECT FULLCAT_CHAR_SJIS('a', 'b') FROM RDB$DATABASE;
+
+-- A join declared shorter than its texts: trimmed, it may still fit.
+CREATE FUNCTION STRCAT_SHORT (a VARCHAR(2000) CHARACTER SET NONE, b VARCHAR(2000) CHARACTER SET NONE)
+    RETURNS VARCHAR(10) CHARACTER SET NONE EXTERNAL NAME 'morvanfn_udr!fn_strcat' ENGINE UDR;
+COMMIT;
+SELECT '[' || STRCAT_SHORT(RPAD('x', 2000), RPAD('y', 2000)) || ']' AS trimmed_fits,
+       '[' || STRCAT_SHORT(RPAD('abcdef', 1500), 'ghij     ') || ']' AS exactly_ten
+FROM RDB$DATABASE;
+SELECT STRCAT_SHORT(RPAD('abcdef', 1500), 'ghijk') AS one_too_many FROM RDB$DATABASE;

@@ -169,7 +169,7 @@ setup() {
     flock 9
     case $version in
         3.0)
-            sh "$top/scripts/deps.sh" engine
+            sh "$top/scripts/deps.sh" engine || return 1
             # The server binary only for those who run a server.
             if [ "${1:-}" = server ] && [ ! -x "$(server3)" ]; then
                 rm -rf "$cache/firebird3.0-server"
@@ -180,13 +180,13 @@ setup() {
                     { echo "could not unpack firebird3.0-server's server binary" >&2; return 1; }
             fi ;;
         5.0)
-            sh "$top/scripts/deps.sh" engine
+            sh "$top/scripts/deps.sh" engine || return 1
             [ -f "$lib/plugins/lib$provider.so" ] ||
-                fetch_wheel "$firebird5_wheel" "$firebird5_sha256" "$cache/firebird5.0" ;;
+                fetch_wheel "$firebird5_wheel" "$firebird5_sha256" "$cache/firebird5.0" || return 1 ;;
         win5.0)
-            sh "$top/scripts/deps.sh" windows
+            sh "$top/scripts/deps.sh" windows || return 1
             [ -f "$lib/plugins/engine13.dll" ] ||
-                fetch_wheel "$windows5_wheel" "$windows5_sha256" "$cache/firebird5.0-win64" ;;
+                fetch_wheel "$windows5_wheel" "$windows5_sha256" "$cache/firebird5.0-win64" || return 1 ;;
         4.0)
             if here_natively; then return 0; fi
             as_root mkdir -p "$(dirname "$trixie")"

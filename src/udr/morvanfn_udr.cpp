@@ -32,19 +32,19 @@
  *
  *   Storage per call.  Texts arrive counted, not NUL-ended.  The joins
  *   work in the call's own messages, which the engine hands this call alone:
- *   each text is NUL-ended where it lies in the input message (the byte
- *   after it is its own, or its NULL flag or padding that follows its slot,
- *   and is put back when the call is done), so a text ends at its first
- *   0x00 byte, as through the UDF; the library writes the join straight into
- *   the result's place in the output message.  Nothing is copied, and a
- *   call's stack use is a small constant whatever the declaration (the
- *   engine may call a function at the bottom of a deep recursion, where
- *   little of the thread's stack is left).  Only FN_STRCAT declared with a
- *   result shorter than its texts (the join may fit once trimmed) needs
- *   storage of its own: up to SCRATCH_IN_FRAME bytes in the call's frame,
- *   more from the heap for that call alone.  No storage outlives its call or
- *   is shared by two calls: nothing depends on how the engine spreads calls
- *   over threads.
+ *   each text is NUL-ended where it lies in the input message, on the byte
+ *   after it (its own, or the NULL flag or padding that follows its slot,
+ *   put back when the call is done; a declaration whose messages the engine
+ *   lays out otherwise is refused), so a text ends at its first 0x00 byte,
+ *   as through the UDF; the library writes the join straight into the
+ *   result's place in the output message.  Nothing is copied, and a call's
+ *   stack use is a small constant whatever the declaration (the engine may
+ *   call a function at the bottom of a deep recursion, where little of the
+ *   thread's stack is left).  Only a result declared shorter than the texts
+ *   (FN_STRCAT's join may fit once trimmed) needs storage of its own: up to
+ *   SCRATCH_IN_FRAME bytes in the call's frame, more from the heap for that
+ *   call alone.  No storage outlives its call or is shared by two calls:
+ *   nothing depends on how the engine spreads calls over threads.
  *
  * The declaration that sql/declare_udr.sql makes stands above each function.
  */
@@ -123,6 +123,15 @@ unsigned bytes_per_character(unsigned charset)
     }
 }
 
+// Whether the byte after a text's slot belongs to it: its NULL flag (or the
+// padding before it) follows the value, as every engine lays a message out
+// (Firebird's MsgMetadata places each flag after its value).  The joins end
+// their texts on that byte (see the top).
+bool byte_after_is_own(const Slot &s)
+{
+    return s.null_offset >= s.offset + (s.type == SQL_VARYING ? sizeof(ISC_USHORT) : 0) + s.length;
+}
+
 // How many of a UTF-8 text's bytes hold its first n characters.
 unsigned utf8_prefix(const char *bytes, unsigned length, unsigned n)
 {
@@ -148,19 +157,20 @@ const char *read_slot(ThrowStatusWrapper *status, IMessageMetadata *message, uns
     const unsigned t = slot->type;
     switch (kind) {
     case Text:
-        if (t == SQL_VARYING)
-            return nullptr;
-        if (t == SQL_TEXT && !result) {
+        if (t != SQL_VARYING && (t != SQL_TEXT || result))
+            return result ? "morvanfn_udr: a text result must be declared VARCHAR"
+                          : "morvanfn_udr: a text argument must be declared VARCHAR or CHAR";
+        if (!byte_after_is_own(*slot))
+            return "morvanfn_udr: the engine lays out its messages in a way this module does not know";
+        if (t == SQL_TEXT) {
             const unsigned width = bytes_per_character(message->getCharSet(status, i));
             if (width == 0)
                 return "morvanfn_udr: a CHAR argument in this character set cannot be read (its characters "
                        "cannot be counted here): declare it VARCHAR";
             if (width > 1)
                 slot->characters = slot->length / width;
-            return nullptr;
         }
-        return result ? "morvanfn_udr: a text result must be declared VARCHAR"
-                      : "morvanfn_udr: a text argument must be declared VARCHAR or CHAR";
+        return nullptr;
     case Varying:
         return t == SQL_VARYING ? nullptr : "morvanfn_udr: FN_STRLEN's argument must be declared VARCHAR";
     case Integer:
@@ -241,37 +251,32 @@ public:
 
     // A text argument where it lies in the input message, and its length
     // (CHAR: its declared length, in characters where it is UTF-8); nullptr
-    // for NULL.  *room is how many bytes from its start belong to it: its
-    // slot, and the byte after it where its NULL flag or padding follows.
-    char *text(unsigned char *in, unsigned i, unsigned *length, unsigned *room) const
+    // for NULL.
+    char *text(unsigned char *in, unsigned i, unsigned *length) const
     {
         const Slot &s = in_[i];
         *length = 0;
-        *room = 0;
         if (is_null(in, s))
             return nullptr;
-        unsigned start = s.offset;
+        char *bytes = reinterpret_cast<char *>(in + s.offset);
         if (s.type == SQL_TEXT) {
-            *length = s.characters ? utf8_prefix(reinterpret_cast<char *>(in + start), s.length, s.characters) : s.length;
-        } else {
-            ISC_USHORT n;
-            memcpy(&n, in + start, sizeof n);
-            *length = n;
-            start += sizeof n;
+            *length = s.characters ? utf8_prefix(bytes, s.length, s.characters) : s.length;
+            return bytes;
         }
-        *room = s.length + (s.null_offset >= start + s.length ? 1 : 0);
-        return reinterpret_cast<char *>(in + start);
+        ISC_USHORT n;
+        memcpy(&n, bytes, sizeof n);
+        *length = n;
+        return bytes + sizeof n;
     }
 
-    // Where the result's text goes in the output message, and how long a
-    // text it takes with its closing NUL there (the NUL may fall on the
-    // result's NULL flag or padding, which set_length then writes).
-    char *result_place(unsigned char *out, size_t *longest) const
+    // Where the result's text goes in the output message, and the longest
+    // it holds: with its closing NUL on the byte after the slot, the
+    // result's NULL flag or padding, which set_length then writes.
+    char *result_place(unsigned char *out) const
     {
-        const unsigned start = out_.offset + sizeof(ISC_USHORT);
-        *longest = out_.null_offset >= start + out_.length ? out_.length : out_.length - 1;
-        return reinterpret_cast<char *>(out + start);
+        return reinterpret_cast<char *>(out + out_.offset + sizeof(ISC_USHORT));
     }
+    unsigned result_length() const { return out_.length; }
 
     // The result already in place (result_place): its length word and flag.
     void set_length(unsigned char *out, size_t length) const
@@ -346,38 +351,21 @@ private:
     Slot out_ = {};
 };
 
-// A text NUL-ended where it lies, for the length of a call: the byte after
-// it is put back when the call is done, however it ends.  Where that byte is
-// not the text's own (a full slot whose NULL flag does not follow it, which
-// no engine lays out), or the text is NULL, the text is copied into the
-// storage given: copy, length + 1 bytes.
+// A text NUL-ended where it lies, for the length of a call: on the byte
+// after it (its own, or its slot's NULL flag or padding), put back when the
+// call is done, however it ends.
 class Ended {
 public:
-    Ended(char *text, unsigned length, unsigned room, char *copy)
-        : at_(text && length < room ? text + length : nullptr), kept_(at_ ? *at_ : '\0'),
-          text_(at_ ? text : copy)
-    {
-        if (at_) {
-            *at_ = '\0';
-        } else {
-            if (text)
-                memcpy(copy, text, length);
-            copy[text ? length : 0] = '\0';
-        }
-    }
-    ~Ended()
-    {
-        if (at_)
-            *at_ = kept_;
-    }
+    Ended(char *text, unsigned length) : text_(text), at_(text + length), kept_(*at_) { *at_ = '\0'; }
+    ~Ended() { *at_ = kept_; }
     Ended(const Ended &) = delete;
     Ended &operator=(const Ended &) = delete;
     char *text() const { return text_; }
 
 private:
+    char *const text_;
     char *const at_;
     const char kept_;
-    char *const text_;
 };
 
 // Storage a call needs beyond its messages: up to this much in its own frame.
@@ -394,36 +382,23 @@ void join_texts(ThrowStatusWrapper *status, const Signature &declared, unsigned 
 {
     if (!declared.proceeds(status, in, out))
         return;
-    unsigned la, lb, room_a, room_b;
-    char *a = declared.text(in, 0, &la, &room_a);
-    char *b = declared.text(in, 1, &lb, &room_b);
-    char empty_a[1], empty_b[1];
-    const bool copy_a = !a || la >= room_a, copy_b = !b || lb >= room_b;
-    // Only a layout no engine uses, or a text longer than the join's
-    // place, needs storage of the call's own: in the frame, or the heap.
-    size_t longest;
-    char *place = declared.result_place(out, &longest);
-    const size_t own = (copy_a ? la + 1 : 0) + (copy_b ? lb + 1 : 0) + size_t{la} + lb + 1;
-    char in_frame[SCRATCH_IN_FRAME];
-    std::unique_ptr<char, Free> on_heap;
-    char *scratch = in_frame;
-    const bool fits = size_t{la} + lb <= longest;
-    if ((copy_a && la > 0) || (copy_b && lb > 0) || !fits) {
-        if (own > sizeof in_frame) {
-            on_heap.reset(static_cast<char *>(malloc(own)));
-            if (!on_heap)
-                raise(status, "morvanfn_udr: no memory for the texts of this call");
-            scratch = on_heap.get();
-        }
-    }
-    const Ended ea(a, la, room_a, copy_a ? (la ? scratch : empty_a) : nullptr);
-    const Ended eb(b, lb, room_b, copy_b ? (lb ? scratch + (copy_a ? la + 1 : 0) : empty_b) : nullptr);
-    if (fits) {
-        declared.set_length(out, strlen(join(ea.text(), eb.text(), place)));
+    unsigned la, lb;
+    char *a = declared.text(in, 0, &la);
+    char *b = declared.text(in, 1, &lb);
+    char empty_a[1] = "", empty_b[1] = "";
+    const Ended ea(a ? a : empty_a, la), eb(b ? b : empty_b, lb);
+    if (size_t{la} + lb <= declared.result_length()) {
+        declared.set_length(out, strlen(join(ea.text(), eb.text(), declared.result_place(out))));
         return;
     }
-    char *result = scratch + (copy_a ? la + 1 : 0) + (copy_b ? lb + 1 : 0);
-    declared.set_text(status, out, join(ea.text(), eb.text(), result));
+    // A result declared shorter than the texts (FN_STRCAT's may fit once
+    // trimmed): the join needs a place of its own, in the frame or the heap.
+    const size_t size = size_t{la} + lb + 1;
+    char in_frame[SCRATCH_IN_FRAME];
+    std::unique_ptr<char, Free> on_heap(size > sizeof in_frame ? static_cast<char *>(malloc(size)) : nullptr);
+    if (size > sizeof in_frame && !on_heap)
+        raise(status, "morvanfn_udr: no memory for the texts of this call");
+    declared.set_text(status, out, join(ea.text(), eb.text(), on_heap ? on_heap.get() : in_frame));
 }
 
 } // namespace

@@ -3,9 +3,6 @@
 # body put in at the -- @VARIABLES@ and -- @RULES@ lines, so that each file a
 # DBA runs stands alone.  Included by CMakeLists.txt at configure time, and
 # run as `cmake -DSOURCE=... -DOUT=... -P assemble_sql.cmake` by a test.
-if(NOT SOURCE)
-    set(SOURCE ${CMAKE_CURRENT_LIST_DIR}/../sql/src)
-endif()
 file(READ ${SOURCE}/variables.psql variables)
 file(READ ${SOURCE}/rules.psql rules)
 foreach(script check switch_to_udr)

@@ -95,7 +95,7 @@ def run(cmd):
     return subprocess.run(cmd, check=True, text=True, capture_output=True)
 
 
-WINDOWS = os.environ.get("FB_VERSION") == "win5.0"
+WINDOWS = os.environ.get("FB_PLATFORM") == "windows"
 
 
 def isql(env, db, script):
@@ -131,9 +131,9 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
 
-    if "FB_VERSION" not in os.environ:
+    if "FB_ENGINE" not in os.environ:
         sys.exit("run me through scripts/firebird.sh VERSION run")
-    firebird = ["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_VERSION"], "root", root]
+    firebird = ["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_ENGINE"], "root", root]
     if WINDOWS:
         has_ib_udf = False
         run(firebird + [os.path.join(root, "udf")])
@@ -211,7 +211,7 @@ def report(ns, args, out_dir):
     less = lambda a, b: None if a is None or b is None else a - b
     udf_call = less(ns.get(("empty call", "UDF")), base)
     udr_call = less(ns.get(("empty call", "UDR")), base)
-    version = subprocess.run(["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ.get("FB_VERSION", "3.0"), "version"],
+    version = subprocess.run(["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_ENGINE"], "version"],
                              text=True, capture_output=True, input="").stdout.strip()
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     lines = [

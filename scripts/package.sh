@@ -1,41 +1,48 @@
 #!/bin/sh
-# Builds every package into dist/: for Firebird 3.0 (bookworm) and for
-# Firebird 4.0 (trixie) a .deb and a .tar.gz, each with both Linux modules
-# (the same files: built once here, laid out for each server), and the
-# Windows zip (x86/ and x64/ morvanfn.dll and morvanfn_udr.dll with the SQL
-# scripts and the DBA's guide).
-# usage: scripts/package.sh [--without-windows]
+# Builds the packages into dist/: for Firebird 3.0 (Debian 12) and for
+# Firebird 4.0 (Debian 13) a .deb and a .tar.gz, each with both Linux
+# modules and the upgrade tool (the same files, built once per line from the
+# same sources, laid out for each server), on either suite; with --windows
+# also the Windows zip (x86/ and x64/: morvanfn.dll, morvanfn_udr.dll and
+# morvanfn-upgrade.exe, with the SQL scripts and the DBA's guide).
+# usage: scripts/package.sh [--windows]
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-windows=yes
-[ "${1:-}" != --without-windows ] || windows=
+windows=
+case ${1:-} in
+    --windows) windows=yes ;;
+    '') ;;
+    *) sed -n '8s/^# //p' "$0" >&2; exit 2 ;;
+esac
 sh scripts/deps.sh build engine ${windows:+windows}
 
-build() { cmake --preset "$1" > /dev/null && cmake --build --preset "$1" -j "$jobs" > /dev/null; }
-build release
-
-# The 4.0 tree builds the same sources with the same compiler and flags; a
-# package test checks that its modules are byte for byte the ones in build/.
-cmake -S . -B build-firebird4.0 -DMORVANFN_FIREBIRD=4.0 -DMORVANFN_TESTS=OFF > /dev/null
-cmake --build build-firebird4.0 -j "$jobs" > /dev/null
-
 mkdir -p dist
-(cd build && cpack -B ../dist > /dev/null)
-(cd build-firebird4.0 && cpack -B ../dist > /dev/null)
+for line in 3.0 4.0; do
+    tree=build-package/firebird$line
+    cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release -DMORVANFN_FIREBIRD=$line -DMORVANFN_TESTS=OFF > /dev/null
+    cmake --build "$tree" -j "$jobs" > /dev/null
+    (cd "$tree" && cpack -B "$PWD/../../dist" > /dev/null)
+done
 rm -rf dist/_CPack_Packages
 
 if [ -n "$windows" ]; then
-    build win64
-    build win32
-    version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")/\1/p' build/CPackConfig.cmake)
+    for preset in win64 win32; do
+        cmake -S . -B "build-package/$preset" --toolchain "cmake/toolchains/mingw-w64-$([ $preset = win64 ] && echo x86_64 || echo i686).cmake" \
+            -DCMAKE_BUILD_TYPE=Release -DMORVANFN_TESTS=OFF > /dev/null
+        cmake --build "build-package/$preset" -j "$jobs" > /dev/null
+    done
+    version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")/\1/p' build-package/firebird3.0/CPackConfig.cmake)
     stage=dist/morvanfn-$version-windows
     rm -rf "$stage" "$stage.zip"
     mkdir -p "$stage/x86" "$stage/x64"
-    cp build-win32/morvanfn.dll build-win32/morvanfn_udr.dll "$stage/x86/"
-    cp build-win64/morvanfn.dll build-win64/morvanfn_udr.dll "$stage/x64/"
-    cp sql/declare.sql sql/declare_null.sql sql/declare_udr.sql sql/drop.sql build/sql/check.sql \
-        build/sql/switch_to_udr.sql doc/guide.md "$stage/"
+    for arch in x86 x64; do
+        tree=build-package/win$([ $arch = x64 ] && echo 64 || echo 32)
+        cp "$tree/morvanfn.dll" "$tree/morvanfn_udr.dll" "$stage/$arch/"
+        [ ! -f "$tree/morvanfn-upgrade.exe" ] || cp "$tree/morvanfn-upgrade.exe" "$stage/$arch/"
+    done
+    cp sql/declare.sql sql/declare_null.sql sql/declare_udr.sql sql/drop.sql build-package/firebird3.0/sql/check.sql \
+        build-package/firebird3.0/sql/switch_to_udr.sql doc/guide.md "$stage/"
     (cd dist && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
     rm -rf "$stage"
 fi

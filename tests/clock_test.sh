@@ -10,18 +10,18 @@
 # keep reading the server process's local date: one case sets the session
 # zone to the other side of midnight and sees CURRENT_DATE move, not them.
 #
-# usage: firebird.sh VERSION run sh clock_test.sh BUILD_DIR
+# usage: firebird.sh ENGINE run sh clock_test.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-work=$build/clocktest/firebird$FB_VERSION
+work=$build/clocktest/$FB_ENGINE
 root=$work/root
 
 command -v faketime >/dev/null || { echo "faketime not found (Debian: apt-get install faketime)"; exit 1; }
 [ -w /dev/shm ] || { echo "faketime needs a writable /dev/shm: as root, chmod 1777 /dev/shm (or mount a tmpfs there)"; exit 1; }
 rm -rf "$work"
-sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$root" "$build"
-export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
+. "$here/engine_root.sh"
+engine_root "$root" "$build" udf
 db=$work/clock.fdb
 echo "CREATE DATABASE '$db';" | isql-fb -q
 isql-fb -q -i "$here/../sql/declare.sql" "$db"
@@ -35,7 +35,7 @@ check() {
     session= want="$3 $4 " conf=$root
     if [ $# -gt 5 ]; then
         session=$6 want="$want$7 " conf=$work/root-$6
-        [ -d "$conf" ] || sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$conf" "$build" \
+        [ -d "$conf" ] || sh "$here/../scripts/firebird.sh" "$FB_ENGINE" root "$conf" "$build" \
             "Providers = $FB_PROVIDER" "DefaultTimeZone = $6"
     fi
     got=$(echo "SET LIST ON; SELECT FN_SHORTDATE() AS d, FN_CURRYR() AS y, CURRENT_DATE AS c FROM RDB\$DATABASE;" |
@@ -58,9 +58,9 @@ check UTC        "1999-12-31 23:59:00" 99-12-31- 1999 1999
 check Etc/GMT-14 "2025-01-01 00:30:00" 25-01-01- 2025 2024
 # 11 hours behind UTC: still the old year here, the new one in UTC.
 check Etc/GMT+11 "2025-12-31 23:30:00" 25-12-31- 2025 2026
-if [ "${FB_VERSION%%.*}" -ge 4 ]; then
+if [ "${FB_LINE%%.*}" -ge 4 ]; then
     # The session's zone is past midnight, the process's is not.
     check Etc/GMT+11 "2025-12-31 23:30:00" 25-12-31- 2025 2026 UTC 2026-01-01
 fi
-echo "clock on Firebird $FB_VERSION: $passed passed, $failed failed"
+echo "clock on $FB_ENGINE: $passed passed, $failed failed"
 [ "$failed" = 0 ]

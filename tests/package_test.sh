@@ -1,14 +1,15 @@
 #!/bin/sh
-# The Debian package for one Firebird version, as a DBA gets it: built by
-# cpack on this machine (for 4.0 from a tree configured for it, with the same
-# modules), its metadata and file list checked, then used with that engine:
-# an embedded engine loads both packaged modules, declares the functions
-# with the packaged scripts and calls each once.  In the trixie root the
-# package is installed with dpkg (and removed again); elsewhere it is only
-# unpacked into a scratch directory, so the machine itself is not changed.
-# usage: package_test.sh VERSION BUILD_DIR
+# The Debian package for one Firebird line, as a DBA gets it: built by
+# cpack on this machine (for another line than the build tree's from a tree
+# configured for it, with the same modules), its metadata and file list
+# checked, then used with an engine of that line: unpacked into a scratch
+# directory (the machine itself is not changed), an embedded engine loads
+# both packaged modules from where the package puts them, declares the
+# functions with the packaged scripts and calls each once.
+# usage: package_test.sh ENGINE BUILD_DIR   (ENGINE: debian3.0, linux4.0, ...)
 set -eu
-version=$1
+engine=$1
+version=$(echo "$engine" | sed 's/^[a-z]*//')
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 fail=0
@@ -21,22 +22,14 @@ fb=usr/lib/$multiarch/firebird/$version
 query="SET LIST ON; SELECT CHAR_LENGTH(FN_SHORTDATE()) AS d, FN_CURRYR() - EXTRACT(YEAR FROM CURRENT_DATE) AS y,
   FN_STRLEN('abc') AS l, FN_STRCAT('ab ', 'c ') AS s, FN_FULLCAT('ab ', 'c') AS f, FN_PAD(7, 3) AS p FROM RDB\$DATABASE;"
 
-if [ "$version" = --use ]; then
-    # Inside `firebird.sh VERSION run`: the package's files in use, where
-    # that engine itself keeps its UDF and UDR modules.
-    deb=$2 work=$3 fb=${FB_LIB#/}
-    if [ -n "${MORVANFN_IN_TRIXIE_ROOT:-}" ]; then
-        # As root, for dpkg; what it leaves in the clone goes back to its owner.
-        owner=$(stat -c %u:%g "$work")
-        trap 'dpkg -r morvanfn > /dev/null; chown -R "$owner" "$work"' EXIT
-        dpkg -i "$deb" > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; exit 1; }
-        prefix= how="installed with dpkg"
-    else
-        dpkg-deb -x "$deb" "$work/root"
-        prefix=$work/root how="unpacked"
-    fi
-    rm -rf "$work/fb"
-    FB_UDR_MODULES="$prefix/$fb/plugins/udr" sh "$top/scripts/firebird.sh" "$FB_VERSION" root "$work/fb" "$prefix/$fb/UDF"
+if [ "$engine" = --use ]; then
+    # Inside `firebird.sh ENGINE run`: the package's files in use, from
+    # where it puts them.
+    deb=$2 work=$3 fb=usr/lib/$multiarch/firebird/$FB_LINE
+    rm -rf "$work/root" "$work/fb"
+    dpkg-deb -x "$deb" "$work/root"
+    prefix=$work/root how="unpacked, with $FB_ENGINE"
+    FB_UDR_MODULES="$prefix/$fb/plugins/udr" sh "$top/scripts/firebird.sh" "$FB_ENGINE" root "$work/fb" "$prefix/$fb/UDF"
     export FIREBIRD="$work/fb" FIREBIRD_LOCK="$work/fb/lock" FIREBIRD_TMP="$work/fb/tmp" ISC_USER=SYSDBA
     for script in declare declare_udr; do
         db=$work/$script.fdb
@@ -51,7 +44,7 @@ if [ "$version" = --use ]; then
 fi
 
 build=$(cd "$2" && pwd)
-work=$build/packagetest/firebird$version
+work=$build/packagetest/$engine
 rm -rf "$work"
 mkdir -p "$work"
 # The package for another Firebird than the build tree's comes from a tree
@@ -101,5 +94,5 @@ done
 check "upgrade.sh uses this server's files" \
     "$(sed -n 's/^lib=.*:-\(.*\)}$/\1/p' "$work/files/usr/share/morvanfn/upgrade.sh")" "/$fb"
 
-MORVANFN_RUN_AS=root sh "$top/scripts/firebird.sh" "$version" run sh "$here/package_test.sh" --use "$deb" "$work" || fail=1
+sh "$top/scripts/firebird.sh" "$engine" run sh "$here/package_test.sh" --use "$deb" "$work" || fail=1
 [ $fail = 0 ]

@@ -7,23 +7,23 @@
 # Every wait is bounded, so that a server that stops answering fails the test
 # instead of holding it up.
 #
-# usage: firebird.sh VERSION run sh server_test.sh BUILD_DIR [PORT]
+# usage: firebird.sh ENGINE run sh server_test.sh BUILD_DIR [PORT]
 set -eu
 build=$(cd "$1" && pwd)
 # Below Linux's ephemeral range (32768 and up), where no outgoing connection
 # can hold the port.
 port=${2:-$((20000 + $$ % 12000))}
 here=$(cd "$(dirname "$0")" && pwd)
-work=$build/servertest/firebird$FB_VERSION
+work=$build/servertest/$FB_ENGINE
 root=$work/root
 clients=4
 rows=50000
 password=morvanfn-test
 
-[ -x "${FB_SERVER:-}" ] || { echo "no Firebird server binary (${FB_SERVER:-run me through scripts/firebird.sh VERSION run})"; exit 1; }
+[ -x "${FB_SERVER:-}" ] || { echo "no Firebird server binary (${FB_SERVER:-run me through scripts/firebird.sh ENGINE run})"; exit 1; }
 rm -rf "$work"
 mkdir -p "$work"
-sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$root" "$build" \
+sh "$here/../scripts/firebird.sh" "$FB_ENGINE" root "$root" "$build" \
     "RemoteServicePort = $port" "RemoteBindAddress = 127.0.0.1" "SecurityDatabase = $root/security.fdb"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp"
 

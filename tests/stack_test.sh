@@ -17,12 +17,12 @@
 # stack a level takes, are what its call takes beyond the built-in's.
 # Nothing is timed.
 #
-# usage: firebird.sh VERSION run sh stack_test.sh BUILD_DIR
+# usage: firebird.sh ENGINE run sh stack_test.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-[ -n "${FB_VERSION:-}" ] || { echo "run me through scripts/firebird.sh VERSION run"; exit 1; }
-work=$build/stacktest/firebird$FB_VERSION
+[ -n "${FB_ENGINE:-}" ] || { echo "run me through scripts/firebird.sh ENGINE run"; exit 1; }
+work=$build/stacktest/$FB_ENGINE
 root=$work/root
 stack=${MORVANFN_STACK_KB:-8192}
 # Where a process's stack starts moves by a few KB from run to run (its
@@ -32,9 +32,8 @@ DEPTH_SLACK=10
 
 rm -rf "$work"
 mkdir -p "$work"
-sh "$here/../scripts/firebird.sh" "$FB_VERSION" root "$root" "$build"
-cp "$build/libmorvanfn_udr.so" "$root/udr/"
-export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
+. "$here/engine_root.sh"
+engine_root "$root" "$build" udf
 db=$work/stack.fdb
 
 # The largest declarations each kind of function allows.
@@ -142,5 +141,5 @@ for f in $functions; do
         echo "FAILED FN_$f: the UDR dies $((d_b - d_r)) levels above the built-in"; failed=$((failed + 1))
     fi
 done
-echo "stack on Firebird $FB_VERSION: $passed passed, $failed failed"
+echo "stack on $FB_ENGINE: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -23,14 +23,14 @@
 # while objects use the functions, and a join that overflowed an older
 # declaration's buffer raises string right truncation.
 #
-# usage: firebird.sh VERSION run sh upgrade_test.sh BUILD_DIR
+# usage: firebird.sh ENGINE run sh upgrade_test.sh BUILD_DIR
 #   3.0 makes the backups in BUILD_DIR/upgradetest, which 4.0 restores.
 set -eu
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
-[ -n "${FB_VERSION:-}" ] || { echo "run me through scripts/firebird.sh VERSION run"; exit 1; }
-work=$build/upgradetest/firebird$FB_VERSION
+[ -n "${FB_ENGINE:-}" ] || { echo "run me through scripts/firebird.sh ENGINE run"; exit 1; }
+work=$build/upgradetest/$FB_ENGINE
 backup=$build/upgradetest/legacy.fbk
 backup_d1=$build/upgradetest/dialect1.fbk
 backup_switched=$build/upgradetest/switched.fbk
@@ -79,15 +79,15 @@ upgrade() {
 # has (PATH_PAD names it): BUILD_DIR/upgradetest/legacy-udf, gone once 3.0
 # is done.
 legacy=$build/upgradetest/legacy-udf
-if [ "$FB_VERSION" = 3.0 ]; then
+if [ "$FB_LINE" = 3.0 ]; then
     rm -rf "$legacy"; mkdir -p "$legacy"; cp "$build/morvanfn.so" "$legacy/"
 fi
-sh "$top/scripts/firebird.sh" "$FB_VERSION" root "$root" "$([ "$FB_VERSION" = 3.0 ] && echo "$build;$legacy" || echo None)"
+sh "$top/scripts/firebird.sh" "$FB_ENGINE" root "$root" "$([ "$FB_LINE" = 3.0 ] && echo "$build;$legacy" || echo None)"
 cp "$build/libmorvanfn_udr.so" "$root/udr/"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
 
 db=$work/upgrade.fdb d1=$work/dialect1.fdb
-if [ "$FB_VERSION" = 3.0 ]; then
+if [ "$FB_LINE" = 3.0 ]; then
     echo "CREATE DATABASE '$db' DEFAULT CHARACTER SET UTF8;" | isql-fb -q
     isql -i "$top/sql/declare.sql" "$db"
     sed "s|@LEGACY_MODULE@|$legacy/morvanfn.so|" "$here/upgrade/database.sql" > "$work/database.sql"
@@ -101,7 +101,7 @@ if [ "$FB_VERSION" = 3.0 ]; then
     rm -f "$backup" "$backup_d1"
     gbak -b "$db" "$backup"
     gbak -b "$d1" "$backup_d1"
-    ok "backed up with Firebird $FB_VERSION's gbak"
+    ok "backed up with $FB_ENGINE's gbak"
 
     # In place, on the live database.
     isql -i "$build/sql/check.sql" "$db" > "$work/check-before.out"
@@ -155,7 +155,7 @@ overflow "$1"
 # Names a later server allows: 40 Cyrillic letters (80 bytes), a leading
 # blank; check.sql and a second switch read them through isql connected
 # in UTF8, WIN1251 and no character set.
-if [ "$FB_VERSION" != 3.0 ]; then
+if [ "$FB_LINE" != 3.0 ]; then
     long=ДлинноеИмяФункцииДляПроверкиСкриптовАААА
     printf 'DECLARE EXTERNAL FUNCTION "%s" INTEGER, INTEGER, CSTRING(255) CHARACTER SET NONE RETURNS PARAMETER 3 ENTRY_POINT '"'"'_fn_pad'"'"' MODULE_NAME '"'"'morvanfn'"'"';\nCOMMIT;\n' "$long" |
         isql "$1"
@@ -197,7 +197,7 @@ upgrade "$backup_d1" "$2"
 expect "the dialect 1 database" "$status $(echo 'SET LIST ON; SELECT MON$SQL_DIALECT AS d FROM MON$DATABASE;' | isql "$2" | awk '$1 == "D" {print $2}')" "0 1"
 dependents dialect1_dependents "$2" "after upgrade.sh"
 
-echo "upgrade on Firebird $FB_VERSION: $([ $failed = 0 ] && echo passed || echo FAILED)"
+echo "upgrade on $FB_ENGINE: $([ $failed = 0 ] && echo passed || echo FAILED)"
 # The road in place: switched on 3.0, then backed up; its restore finds
 # nothing left to switch, and every UDR as the module reads it.
 echo "--- upgrade.sh $(basename "$backup_switched") $3"

@@ -11,3 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The tests run under wine, in the project's own prefix (scripts/firebird.sh).
+get_filename_component(MORVANFN_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR sh ${MORVANFN_SOURCE_DIR}/scripts/firebird.sh wine)

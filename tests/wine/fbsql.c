@@ -74,14 +74,14 @@ static DWORD WINAPI logical_drives(void)
     return GetLogicalDrives() | (1u << ('C' - 'A')) | (1u << ('Z' - 'A'));
 }
 
-/* Points the module's import of KERNEL32!function at replacement. */
-static void reroute(HMODULE module, const char *function, void *replacement)
+/* Points the module's import of dll!function at replacement. */
+static void reroute(HMODULE module, const char *dll, const char *function, void *replacement)
 {
     BYTE *base = (BYTE *)module;
     IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
     IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress); d->Name; ++d) {
-        if (_stricmp((char *)(base + d->Name), "KERNEL32.dll") != 0)
+        if (_stricmp((char *)(base + d->Name), dll) != 0)
             continue;
         IMAGE_THUNK_DATA *name = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
         IMAGE_THUNK_DATA *address = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
@@ -97,20 +97,26 @@ static void reroute(HMODULE module, const char *function, void *replacement)
     }
 }
 
+/* The client and the engine of Firebird 3 (engine12) or 4 and 5
+ * (engine13), with their imports pointed at what wine lacks.  Some builds
+ * take the mapped file's name from KERNEL32, others from PSAPI. */
 static HMODULE load_engine(void)
 {
     HMODULE client = LoadLibraryA("fbclient.dll");
     HMODULE engine = LoadLibraryA("plugins\\engine13.dll");
+    if (!engine)
+        engine = LoadLibraryA("plugins\\engine12.dll");
     if (!client || !engine) {
-        fprintf(stderr, "fbsql: cannot load fbclient.dll and plugins\\engine13.dll (error %lu)\n", GetLastError());
+        fprintf(stderr, "fbsql: cannot load fbclient.dll and plugins\\engine1[23].dll (error %lu)\n", GetLastError());
         exit(2);
     }
     HMODULE modules[] = {client, engine};
     for (int i = 0; i < 2; ++i) {
-        reroute(modules[i], "CreateBoundaryDescriptorA", (void *)no_boundary);
-        reroute(modules[i], "K32GetMappedFileNameA", (void *)mapped_name);
-        reroute(modules[i], "QueryDosDeviceA", (void *)dos_device);
-        reroute(modules[i], "GetLogicalDrives", (void *)logical_drives);
+        reroute(modules[i], "KERNEL32.dll", "CreateBoundaryDescriptorA", (void *)no_boundary);
+        reroute(modules[i], "KERNEL32.dll", "K32GetMappedFileNameA", (void *)mapped_name);
+        reroute(modules[i], "PSAPI.DLL", "GetMappedFileNameA", (void *)mapped_name);
+        reroute(modules[i], "KERNEL32.dll", "QueryDosDeviceA", (void *)dos_device);
+        reroute(modules[i], "KERNEL32.dll", "GetLogicalDrives", (void *)logical_drives);
     }
     return client;
 }

@@ -1,0 +1,52 @@
+# Sourced by the engine suites, inside `firebird.sh ENGINE run`.
+#
+# engine_root ROOT BUILD_DIR udf|None [LINE ...]
+#   A private root for the engine that runs, with this build's modules in
+#   it: the UDF module loadable (UdfAccess = Restrict on its directory) or
+#   no UDF at all (None), the UDR module where the UDR engine looks, and
+#   FIREBIRD, FIREBIRD_LOCK, FIREBIRD_TMP and ISC_USER exported for it.
+#   LINEs are more firebird.conf lines.  On a Windows engine BUILD_DIR is a
+#   Windows build: morvanfn.dll goes into ROOT/udf, morvanfn_udr.dll into
+#   ROOT/plugins/udr, and fbsql.exe (and, where the wheel has none, the
+#   tests' ib_util.dll) beside the engine.
+#
+# fbsql [-utf8] [-create] DATABASE [SCRIPT ...]
+#   On a Windows engine: the tests' fbsql.exe under wine in that root,
+#   given Linux paths (wine's Z: is /), its output without CRs.
+engine_root() {
+    _root=$1 _build=$2 _udf=$3
+    shift 3
+    if [ "$FB_PLATFORM" = windows ]; then
+        _access=None
+        [ "$_udf" = None ] || _access=$_root/udf
+        sh "$(dirname "$here")/scripts/firebird.sh" "$FB_ENGINE" root "$_root" "$_access" "$@"
+        mkdir -p "$_root/udf"
+        cp "$_build/morvanfn.dll" "$_root/udf/"
+        cp "$_build/morvanfn_udr.dll" "$_root/plugins/udr/"
+        cp "$_build/fbsql.exe" "$_root/"
+        [ -f "$_root/ib_util.dll" ] || cp "$_build/ib_util.dll" "$_root/"
+        FIREBIRD_ROOT=$_root
+        export FIREBIRD_ROOT
+    else
+        _access=None
+        [ "$_udf" = None ] || _access=$_build
+        sh "$(dirname "$here")/scripts/firebird.sh" "$FB_ENGINE" root "$_root" "$_access" "$@"
+        cp "$_build/libmorvanfn_udr.so" "$_root/udr/"
+        FIREBIRD="$_root" FIREBIRD_LOCK="$_root/lock" FIREBIRD_TMP="$_root/tmp"
+        export FIREBIRD FIREBIRD_LOCK FIREBIRD_TMP
+    fi
+    ISC_USER=SYSDBA
+    export ISC_USER
+    unset ISC_PASSWORD
+}
+
+windows_path() { printf 'Z:%s\n' "$1" | tr / '\\'; }
+
+fbsql() {
+    _args=
+    for _a in "$@"; do
+        case $_a in /*) _a=$(windows_path "$_a") ;; esac
+        _args="$_args '$(printf '%s\n' "$_a" | sed "s/'/'\\\\''/g")'"
+    done
+    (cd "$FIREBIRD_ROOT" && eval "timeout 300 wine fbsql.exe $_args") 2>&1 | tr -d '\r'
+}

@@ -4,7 +4,8 @@
  * (a view, procedure, trigger, computed column, check constraint or
  * expression index), the list printed first names what uses which function,
  * the drop or the COMMIT fails ("there are N dependencies"), the script
- * stops there and nothing is dropped.
+ * stops there and nothing is dropped.  What was dropped is listed after the
+ * COMMIT, from the catalogue.
  *   isql-fb -q -i drop.sql <database>
  */
 SET BAIL ON;
@@ -21,17 +22,29 @@ FROM RDB$DEPENDENCIES d
 WHERE d.RDB$DEPENDED_ON_TYPE = 15
   AND d.RDB$DEPENDED_ON_NAME IN ('FN_SHORTDATE', 'FN_CURRYR', 'FN_STRLEN', 'FN_STRCAT', 'FN_FULLCAT', 'FN_PAD');
 SET TERM ^;
-EXECUTE BLOCK RETURNS (dropped VARCHAR(63))
+EXECUTE BLOCK
 AS
+DECLARE name VARCHAR(63);
+DECLARE n INTEGER = 0;
 BEGIN
     FOR SELECT TRIM(RDB$FUNCTION_NAME) FROM RDB$FUNCTIONS
         WHERE RDB$PACKAGE_NAME IS NULL
           AND RDB$FUNCTION_NAME IN ('FN_SHORTDATE', 'FN_CURRYR', 'FN_STRLEN', 'FN_STRCAT', 'FN_FULLCAT', 'FN_PAD')
-        INTO :dropped
+        INTO :name
     DO BEGIN
-        EXECUTE STATEMENT 'DROP FUNCTION ' || dropped;
-        SUSPEND;
+        EXECUTE STATEMENT 'DROP FUNCTION ' || name;
+        n = n + 1;
+        RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_DROP_' || n, name);
     END
+    RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_DROPS', n);
 END^
 SET TERM ;^
+-- The engine checks what depends on a function when the drop commits: a
+-- refused COMMIT stops the script here, having said nothing was dropped.
 COMMIT;
+SELECT TRIM(d.name) AS dropped
+FROM (SELECT RDB$GET_CONTEXT('USER_SESSION', 'MORVANFN_DROP_' || n.i) AS name
+      FROM (SELECT 1 AS i FROM RDB$DATABASE UNION ALL SELECT 2 FROM RDB$DATABASE UNION ALL SELECT 3 FROM RDB$DATABASE
+            UNION ALL SELECT 4 FROM RDB$DATABASE UNION ALL SELECT 5 FROM RDB$DATABASE UNION ALL SELECT 6 FROM RDB$DATABASE) n
+      WHERE n.i <= CAST(RDB$GET_CONTEXT('USER_SESSION', 'MORVANFN_DROPS') AS INTEGER)) d
+WHERE NOT EXISTS (SELECT 1 FROM RDB$FUNCTIONS f WHERE f.RDB$FUNCTION_NAME = d.name AND f.RDB$PACKAGE_NAME IS NULL);

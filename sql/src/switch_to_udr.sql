@@ -16,11 +16,15 @@
  * columns, check constraints and expression indexes that use a function
  * keep working unchanged.
  *
- * Declarations whose UDF result was undefined (check.sql says why), and any
- * whose switch the engine refuses, are left as they are and named with the
- * reason; the rest are switched, and committed together at the end.  Run
- * again, it changes nothing and says so.  There is no way back from a UDR to
- * a UDF declaration: keep a backup.  Dialect 1 and 3.  The
+ * Declarations whose UDF result was undefined or that never worked (check.sql
+ * says why) are left as they are and named with the reason; the rest are
+ * switched and committed together.  Then, from the catalogue as committed:
+ * the expression indexes on the functions switched are built again (their
+ * keys were the UDF's), each function is listed as it now is, and if the
+ * engine refused to switch any (no ALTER rights, another transaction
+ * changing it meanwhile), the script ends with an error after saying so.
+ * Run again, it changes nothing and says so.  There is no way back from a
+ * UDR to a UDF declaration: keep a backup.  Dialect 1 and 3.  The
  * function-by-function rules are those of check.sql.
  */
 SET BAIL ON;
@@ -38,7 +42,7 @@ DECLARE note VARCHAR(600) CHARACTER SET UTF8;
 DECLARE dialect SMALLINT;
 DECLARE quoted VARCHAR(300) CHARACTER SET UTF8;
 DECLARE switched INTEGER = 0;
-DECLARE left_alone INTEGER = 0;
+DECLARE refused INTEGER = 0;
 -- @VARIABLES@
 BEGIN
     -- Dialect 1 has no quoted names: "X" is a text there.
@@ -64,20 +68,24 @@ BEGIN
                 || IIF(holds < longest, CAST('; a result over ' || holds || ' bytes, which overflowed the UDF''s buffer, now raises string right truncation' AS VARCHAR(200)), '')
                 || COALESCE('; ' || note, '');
             switched = switched + 1;
-            -- The engine may still refuse one (a size or type it does not
-            -- take here): that one stays a UDF, the others go on.
+            -- What was switched, for after the COMMIT (a context value
+            -- holds a name of any length; a context name would not).
+            RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_SWITCHED_' || switched, function_name);
+            -- The engine may still refuse one (no ALTER rights, another
+            -- transaction changing it, a size it does not take here): that
+            -- one stays a UDF, the others go on, and the script fails below.
             WHEN ANY DO
-                action = 'left as a UDF: the engine refused ALTER FUNCTION (SQLSTATE ' || SQLSTATE || ', error '
+            BEGIN
+                action = 'NOT SWITCHED: the engine refused ALTER FUNCTION (SQLSTATE ' || SQLSTATE || ', error '
                     || GDSCODE || ') with (' || udr_arguments || ') RETURNS ' || udr_result;
+                refused = refused + 1;
+            END
         END
-        IF (action STARTING WITH 'left') THEN left_alone = left_alone + 1;
         SUSPEND;
     END
-    function_name = '(all)';
-    action = IIF(switched = 0, 'nothing switched: the database is unchanged',
-                 CAST(switched || ' switched; COMMIT follows' AS VARCHAR(100)))
-             || IIF(left_alone = 0, '', CAST('; ' || left_alone || ' left as UDFs (above)' AS VARCHAR(100)));
-    SUSPEND;
+    RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_SWITCHED', switched);
+    RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_REFUSED', refused);
 END^
 SET TERM ;^
 COMMIT;
+-- @AFTER@

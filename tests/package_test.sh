@@ -39,6 +39,10 @@ if [ "$engine" = --use ]; then
         got=$(echo "$query" | isql-fb -q -m "$db" | awk 'NF {printf "%s=%s ", $1, $2}')
         check "$script.sql, package $how, one call of each function" "$got" "D=9 Y=0 L=3 S=abc F=ab P=007 "
     done
+    # The packaged tool, on that engine, with the packaged modules.
+    "$prefix/usr/bin/morvanfn-upgrade" --firebird "$FB_LIB" --udf "$prefix/$fb/UDF/morvanfn.so" \
+        --udr "$prefix/$fb/plugins/udr/libmorvanfn_udr.so" check "$work/declare_udr.fdb" > "$work/tool.out" 2>&1 || true
+    check "the packaged morvanfn-upgrade checks the packaged declarations" "$(grep -c '^morvanfn-upgrade:       safe$' "$work/tool.out")" 6
     [ $fail = 0 ]
     exit
 fi
@@ -73,7 +77,7 @@ dpkg-deb -e "$deb" "$work/control"
 check "no maintainer scripts or conffiles" "$(ls "$work/control" | tr '\n' ' ')" "control md5sums "
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort | tr '\n' ' ')
-want="usr/include/morvanfn.h $fb/UDF/morvanfn.so $fb/plugins/udr/libmorvanfn_udr.so usr/share/doc/morvanfn/changelog.Debian.gz usr/share/doc/morvanfn/copyright usr/share/doc/morvanfn/guide.md usr/share/morvanfn/declare.sql usr/share/morvanfn/declare_null.sql usr/share/morvanfn/declare_udr.sql usr/share/morvanfn/drop.sql usr/share/morvanfn/check.sql usr/share/morvanfn/switch_to_udr.sql usr/share/morvanfn/upgrade.sh"
+want="usr/include/morvanfn.h $fb/UDF/morvanfn.so $fb/plugins/udr/libmorvanfn_udr.so usr/share/doc/morvanfn/changelog.Debian.gz usr/share/doc/morvanfn/copyright usr/share/doc/morvanfn/guide.md usr/share/morvanfn/declare.sql usr/share/morvanfn/declare_null.sql usr/share/morvanfn/declare_udr.sql usr/share/morvanfn/drop.sql usr/share/morvanfn/check.sql usr/share/morvanfn/switch_to_udr.sql usr/bin/morvanfn-upgrade usr/share/man/man1/morvanfn-upgrade.1.gz"
 check "file list" "$files" "$(echo "$want" | tr ' ' '\n' | sort | tr '\n' ' ')"
 dpkg-deb -x "$deb" "$work/files"
 for module in UDF/morvanfn.so plugins/udr/libmorvanfn_udr.so; do
@@ -91,8 +95,8 @@ for script in check.sql switch_to_udr.sql; do
     check "$script is assembled from sql/src" \
         "$(cmp -s "$work/assembled/$script" "$work/files/usr/share/morvanfn/$script" && echo same)" same
 done
-check "upgrade.sh uses this server's files" \
-    "$(sed -n 's/^lib=.*:-\(.*\)}$/\1/p' "$work/files/usr/share/morvanfn/upgrade.sh")" "/$fb"
+check "morvanfn-upgrade uses this server's Firebird" \
+    "$("$work/files/usr/bin/morvanfn-upgrade" --help | sed -n 's/.*(default: \(.*\))$/\1/p' | head -n 1)" "/$fb"
 
 sh "$top/scripts/firebird.sh" "$engine" run sh "$here/package_test.sh" --use "$deb" "$work" || fail=1
 [ $fail = 0 ]

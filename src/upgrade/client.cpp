@@ -457,7 +457,9 @@ std::optional<std::string> Service::next_line(bool &finished)
     finished = false;
     // Wait a second at most, so that the caller can show progress and stop.
     const unsigned char send[] = {isc_info_svc_timeout, 4, 0, 1, 0, 0, 0, isc_info_end};
-    const unsigned char receive[] = {isc_info_svc_line};
+    // isc_info_svc_stdin only to hear of a request for input, which a
+    // restore makes when its backup file ends before the backup does.
+    const unsigned char receive[] = {isc_info_svc_line, isc_info_svc_stdin};
     unsigned char buffer[8192];
     call(client_, [&](Status *s) { service_->query(s, sizeof send, send, sizeof receive, receive, sizeof buffer, buffer); });
     bool timed_out = false, truncated = false;
@@ -469,6 +471,11 @@ std::optional<std::string> Service::next_line(bool &finished)
             p += 2;
             line.assign(reinterpret_cast<const char *>(p), std::min<size_t>(n, size_t(buffer + sizeof buffer - p)));
             p += n;
+        } else if (item == isc_info_svc_stdin) {
+            if (little_endian(p, 4) > 0)
+                throw Failure("the backup file ends before the backup does (truncated, or the first of several "
+                              "volumes): nothing was made");
+            p += 4;
         } else if (item == isc_info_svc_timeout) {
             timed_out = true;
         } else if (item == isc_info_truncated) {

@@ -109,7 +109,9 @@ public:
     void start(Parameters &spb);
     // The next line of output, waiting a second at most: nullopt when none
     // came in that time; throws EngineError when the action failed; sets
-    // finished when it is over.
+    // finished when it is over.  Throws Failure when the action asks for
+    // input (a restore whose backup file ended early): nothing here ever
+    // gives it any.
     std::optional<std::string> next_line(bool &finished);
     void detach();
 

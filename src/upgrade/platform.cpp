@@ -21,6 +21,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -124,6 +125,21 @@ void change_directory(const std::string &dir)
     if (chdir(dir.c_str()) != 0)
 #endif
         fail("cannot work in", dir);
+}
+
+std::string temp_directory()
+{
+#ifdef _WIN32
+    char path[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof path, path);
+    std::string t(path, n);
+    while (t.size() > 3 && (t.back() == '\\' || t.back() == '/'))
+        t.pop_back();
+    return t.empty() ? "." : t;
+#else
+    const std::string t = environment("TMPDIR");
+    return t.empty() ? "/tmp" : t;
+#endif
 }
 
 void set_environment(const std::string &name, const std::string &value)
@@ -348,12 +364,25 @@ Child::Child(const std::vector<std::string> &arguments)
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nothing;
     startup.hStdOutput = write_end;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = write_end;
     PROCESS_INFORMATION info = {};
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    // No console: what the engine would ask of a keyboard (gbak asks for the
+    // next volume of a backup that ends early) reads nothing.
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &info))
         fail("cannot start", self_path());
+    // A parent killed outright takes this with it: the job ends its
+    // processes when its last handle, the parent's, closes.
+    if (HANDLE job = CreateJobObjectA(nullptr, nullptr)) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        AssignProcessToJobObject(job, info.hProcess);
+        job_ = job;
+    }
+    ResumeThread(info.hThread);
     CloseHandle(write_end);
     CloseHandle(nothing);
     CloseHandle(info.hThread);
@@ -368,6 +397,8 @@ Child::~Child()
         CloseHandle(static_cast<HANDLE>(out_));
     if (process_)
         CloseHandle(static_cast<HANDLE>(process_));
+    if (job_)
+        CloseHandle(static_cast<HANDLE>(job_));
 }
 
 std::optional<std::string> Child::line(bool &ended)
@@ -586,27 +617,31 @@ std::optional<std::string> unsafe_library_directory(const std::string &dir, cons
     for (const std::string &n : names)
         if (entry_exists(join(dir, n)))
             return "a file " + join(dir, n) + " is there: the engine would load it";
-    // Nothing may appear there while the restore runs: the directory, or
-    // where it would be made, and every directory above it writable by
-    // root or this user alone.
+    // Nothing may appear there while the restore runs.  The directory, or
+    // the one it would be made in, writable by root or this user alone;
+    // above it, each directory too, or sticky (as /tmp) with the entry on
+    // this path root's or this user's, which no one else may then replace.
     std::string d = dir;
     while (!entry_exists(d) && d != "/")
         d = directory_of(d);
-    for (;; d = directory_of(d)) {
+    auto owned = [](const struct stat &st) { return st.st_uid == 0 || st.st_uid == geteuid(); };
+    struct stat below = {};
+    for (bool first = true;; first = false, d = directory_of(d)) {
         struct stat st;
         if (lstat(d.c_str(), &st) != 0)
             return "cannot read " + d;
         if (S_ISLNK(st.st_mode))
-            return d + " is a symbolic link";
-        if (st.st_uid != 0 && st.st_uid != geteuid())
+            return d + " is a symbolic link, which this tool does not follow";
+        if (!owned(st))
             return d + " belongs to another user, who could put a library there";
-        if (st.st_mode & (S_IWGRP | S_IWOTH))
+        const bool others_write = st.st_mode & (S_IWGRP | S_IWOTH);
+        if (others_write && (first || !(st.st_mode & S_ISVTX) || !owned(below)))
             return d + " is writable by others, who could put a library there";
         if (d == "/")
             return std::nullopt;
+        below = st;
     }
 }
-
 
 Child::Child(const std::vector<std::string> &arguments)
 {
@@ -622,19 +657,27 @@ Child::Child(const std::vector<std::string> &arguments)
     for (const std::string &a : arguments)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ < 0)
         fail("cannot start", self);
     if (pid_ == 0) {
+        // No terminal: what the engine would ask of a keyboard (gbak asks for
+        // the next volume of a backup that ends early) reads nothing.
+        setsid();
         const int nothing = open("/dev/null", O_RDONLY);
         dup2(nothing, STDIN_FILENO);
         dup2(pipe_ends[1], STDOUT_FILENO);
+        dup2(pipe_ends[1], STDERR_FILENO);
         close(pipe_ends[0]);
         close(pipe_ends[1]);
         // The signals that stop a run reach the parent, which ends this
         // step itself.
         signal(SIGINT, SIG_IGN);
         signal(SIGHUP, SIG_IGN);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
         execv(self, argv.data());
         _exit(127);
     }

@@ -68,8 +68,8 @@ private:
 std::optional<std::string> unsafe_library_directory(const std::string &dir, const std::vector<std::string> &names);
 
 // This program, run again with arguments for one step, its standard output
-// read line by line; its standard input is nothing, its errors the
-// caller's.
+// and errors read line by line; its standard input is nothing, and it has no
+// terminal.
 class Child {
 public:
     explicit Child(const std::vector<std::string> &arguments);
@@ -89,6 +89,7 @@ private:
 #ifdef _WIN32
     void *process_ = nullptr;
     void *out_ = nullptr;
+    void *job_ = nullptr;
 #else
     int pid_ = -1;
     int out_ = -1;
@@ -102,6 +103,8 @@ bool terminal();
 unsigned long process_id();
 std::string unique_suffix();
 void change_directory(const std::string &dir);
+// Where a run keeps its private engine root.
+std::string temp_directory();
 void set_environment(const std::string &name, const std::string &value);
 std::string environment(const std::string &name);
 // Where the tool's own Firebird is when none is named: Windows' registry.

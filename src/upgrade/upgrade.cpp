@@ -4,7 +4,9 @@
 // the engine with the run's private configuration: the engine reads its
 // configuration once per process, and a step that must stop is ended for
 // sure by ending its process.  The steps speak to this, the parent, in
-// lines on their standard output, TAG and fields separated by tabs:
+// lines on their standard output, each marked by a leading \x01, then TAG and
+// fields separated by tabs (anything else a step writes, the engine's words
+// or its own failure, is shown as it is):
 //
 //   say TEXT                 a line for the DBA
 //   progress TABLE ROWS NAME the restore's progress, as the service reports it
@@ -104,11 +106,13 @@ std::vector<std::string> fields(const std::string &line)
     return f;
 }
 
+const char mark = '\x01';
+
 void emit(std::initializer_list<std::string> parts)
 {
-    std::string line;
+    std::string line(1, mark);
     for (const std::string &p : parts)
-        line += (line.empty() ? "" : "\t") + escaped(p);
+        line += (line.size() == 1 ? "" : "\t") + escaped(p);
     std::cout << line << std::endl;
 }
 
@@ -221,15 +225,64 @@ bool remote(const std::string &database)
 // run's lib/ (Linux tries "lib" + a path as a path relative to the root,
 // and loads it relative to the step's working directory, the run's root),
 // and the directories named by the backup that hold nothing to load.
+// A directory as firebird.conf and plugins.conf can hold it: none of the
+// characters their syntax gives a meaning (; separates directories, # starts
+// a comment, $( a macro, quotes and = their own), no control character,
+// no blank at either end.
+bool configurable(const std::string &path)
+{
+    if (path.empty() || path.front() == ' ' || path.back() == ' ')
+        return false;
+    for (char c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || std::strchr(";#$\"'=", c))
+            return false;
+    return true;
+}
+
+std::string configurable_or_fail(const std::string &path, const std::string &what)
+{
+    if (!configurable(path))
+        throw Failure(what + " " + path + " holds a character Firebird's configuration cannot carry (; # $ = or a quote)");
+    return path;
+}
+
 struct RunRoot {
     std::string path;
     std::vector<std::string> udf_directories;
+    std::optional<TargetLock> lock;
     void configure(const Layout &layout) const;
+    ~RunRoot()
+    {
+        lock.reset();
+        if (!path.empty())
+            remove_tree(path);
+    }
 };
 
+const char *const run_prefix = "morvanfn-upgrade-";
+
+// The run roots of runs that were killed: each of a live run is locked.
+void remove_dead_run_roots()
+{
+    const std::string temp = temp_directory();
+    for (const std::string &n : entries(temp))
+        if (n.rfind(run_prefix, 0) == 0 && is_directory(join(temp, n))) {
+            const TargetLock alive(join(join(temp, n), "run.lock"));
+            if (alive.held) {
+                remove_tree(join(temp, n));
+                say("removed " + join(temp, n) + ", left by an earlier run that was stopped");
+            }
+        }
+}
+
+// The run's private root, in the temp directory under a plain name: its
+// path goes into the engine's configuration.
 void make_run_root(RunRoot &run, const Layout &layout)
 {
+    remove_dead_run_roots();
+    run.path = configurable_or_fail(join(temp_directory(), run_prefix + unique_suffix()), "the temporary directory");
     make_directory(run.path);
+    run.lock.emplace(join(run.path, "run.lock"));
     for (const char *dir : {"lock", "tmp", "lib", "no-udf"})
         make_directory(join(run.path, dir));
     // The engine's files, linked or copied: the engine runs from here.
@@ -269,7 +322,8 @@ void RunRoot::configure(const Layout &layout) const
 {
     std::string dirs;
     for (const std::string &d : udf_directories)
-        dirs += (dirs.empty() ? "" : ";") + d;
+        dirs += (dirs.empty() ? "" : ";") + configurable_or_fail(d, "the UDF directory");
+    configurable_or_fail(directory_of(layout.udr), "the UDR module's directory");
     write_file(join(path, "firebird.conf"), "UdfAccess = Restrict " + dirs + "\nProviders = " + layout.provider +
                                                 "\nTempDirectories = " + join(path, "tmp") + "\n");
     write_file(join(path, "plugins.conf"), "Plugin = UDR {\n\tModule = $(dir_plugins)/udr_engine\n\tConfig = UDR_config\n}\n"
@@ -363,9 +417,12 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
         .text(isc_spb_bkp_file, backup)
         .text(isc_spb_dbname, database)
         .integer(isc_spb_options, isc_spb_res_create | (metadata_only ? isc_spb_res_metadata_only : 0));
-    if (!metadata_only)
-        spb.integer(isc_spb_verbint, 20000);
+    // Verbose: the progress, the indexes it cannot build, and gbak's last
+    // word, which it says only once the whole backup has been read.
+    spb.integer(isc_spb_verbint, 20000);
     service.start(spb);
+    bool read_to_the_end = false;
+    const std::string end = "finishing, closing, and going home";
     unsigned tables = 0;
     unsigned long long rows = 0;
     std::string table;
@@ -380,7 +437,11 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
     try {
         for (bool finished = false; !finished;) {
             const auto line = service.next_line(finished);
-            if (!line || metadata_only)
+            if (!line)
+                continue;
+            if (line->find(end) != std::string::npos)
+                read_to_the_end = true;
+            if (metadata_only)
                 continue;
             const size_t r = line->find(restoring), c = line->find(cannot), e = line->find(error);
             if (!failed_index.empty() && e != std::string::npos) {
@@ -389,7 +450,8 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
                 reason.erase(0, reason.find_first_not_of(' '));
                 while (!reason.empty() && reason.back() == ' ')
                     reason.pop_back();
-                why += (why.empty() ? "" : ": ") + reason;
+                if (why.find(reason) == std::string::npos)
+                    why += (why.empty() ? "" : ": ") + reason;
                 continue;
             }
             index_failed();
@@ -417,10 +479,14 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
                 denied_path = access->arguments[1];
                 return Restored::denied;
             }
-        if (e.has(gbak_not_online))
+        if (!e.has(gbak_not_online))
+            throw;
+        if (read_to_the_end)
             return Restored::indexes_left;
-        throw;
     }
+    if (!read_to_the_end)
+        throw Failure("the restore ended before the backup did (a truncated backup, or the first of several "
+                      "volumes): nothing was made");
     return Restored::done;
 }
 
@@ -522,7 +588,10 @@ bool run_switch(Attachment &db, const std::function<void(const std::string &)> &
             }
         });
     } catch (const EngineError &e) {
-        if (std::string(e.what()).find("switch_to_udr.sql: the engine refused") == std::string::npos)
+        // The statement's own failure, after its rows: a conversion error
+        // from its text (isc_convert_error, "switch_to_udr.sql: ...").
+        const auto *refusal = e.find(isc_convert_error);
+        if (!refusal || refusal->arguments.empty() || refusal->arguments[0].rfind("switch_to_udr.sql:", 0) != 0)
             throw;
         refused = true;
     }
@@ -707,7 +776,12 @@ StepResult run_child(const std::vector<std::string> &arguments, Progress *progre
             break;
         if (!line)
             continue;
-        std::vector<std::string> f = fields(*line);
+        if (line->empty() || (*line)[0] != mark) {
+            if (!line->empty())
+                std::cerr << *line << std::endl;
+            continue;
+        }
+        std::vector<std::string> f = fields(line->substr(1));
         if (f[0] == "say" && f.size() > 1)
             say(f[1]);
         else if (f[0] == "progress" && f.size() > 3 && progress)
@@ -728,6 +802,8 @@ StepResult run_child(const std::vector<std::string> &arguments, Progress *progre
 std::optional<std::string> why_not(const std::string &module)
 {
     const std::string dir = directory_of(module), name = name_of(module);
+    if (!configurable(dir))
+        return "its directory's name holds characters Firebird's configuration cannot carry";
 #ifdef _WIN32
     return unsafe_library_directory(dir, {name, name + ".dll", name + ".DLL"});
 #else
@@ -763,7 +839,6 @@ int restore(const Options &options)
     require(held, target);
     remove_leftovers(target);
     const std::string run_id = unique_suffix();
-    RunRoot run{target.own(run_id + ".root"), {}};
     const std::string meta = target.own(run_id + ".meta.fdb"), scratch = target.own(run_id + ".fdb");
     struct Cleanup {
         std::vector<std::string> paths;
@@ -772,7 +847,8 @@ int restore(const Options &options)
             for (const std::string &p : paths)
                 remove_tree(p);
         }
-    } cleanup{{meta, scratch, run.path}};
+    } cleanup{{meta, scratch}};
+    RunRoot run;
     make_run_root(run, layout);
     use_run_root(run.path);
 
@@ -868,15 +944,7 @@ int in_place(const Options &options, const Hooks &hooks)
     const std::string &database = options.arguments[0];
     const Layout layout = find_layout(options);
     std::optional<TargetLock> held;
-    std::string run_path;
-    struct Cleanup {
-        std::string path;
-        ~Cleanup()
-        {
-            if (!path.empty())
-                remove_tree(path);
-        }
-    } cleanup;
+    RunRoot run;
     std::string name = database, user = environment("ISC_USER"), password;
     if (remote(database)) {
         password = environment("ISC_PASSWORD");
@@ -889,8 +957,6 @@ int in_place(const Options &options, const Hooks &hooks)
         held.emplace(target.lock_path());
         require(*held, target);
         remove_leftovers(target);
-        RunRoot run{target.own(unique_suffix() + ".root"), {}};
-        cleanup.path = run_path = run.path;
         make_run_root(run, layout);
         use_run_root(run.path);
         name = target.path;
@@ -899,7 +965,7 @@ int in_place(const Options &options, const Hooks &hooks)
     }
     Client client(layout.client);
     if (hooks.client_loaded)
-        hooks.client_loaded(client.module(), run_path.c_str());
+        hooks.client_loaded(client.module(), run.path.c_str());
     Attachment probe = client.attach(name, user, password, 3);
     say("engine: " + probe.engine_version() + (remote(database) ? "" : " (embedded)"));
     const unsigned dialect = probe.database_dialect();

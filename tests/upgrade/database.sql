@@ -1,7 +1,9 @@
--- A database as the upgrade finds it: the functions from declare.sql (run
--- before this), older declarations under other names with other sizes,
--- one object of every kind that can use a function, and rows with NULLs and
--- the longest texts whose results fit each declaration.
+-- A database as the upgrade finds it, made by its owner ALICE (not SYSDBA):
+-- the functions from declare.sql (run before this), older declarations under
+-- other names with other sizes, one that never worked, one object of every
+-- kind that can use a function (a package too), a role and grants to BOB,
+-- comments, and rows with NULLs and the longest texts whose results fit
+-- each declaration.
 
 -- An older FN_STRCAT with a result too small for its arguments (20 + 20
 -- bytes into 30): unsafe, and switched.
@@ -45,6 +47,10 @@ DECLARE EXTERNAL FUNCTION "say ""cat""" CSTRING(10) CHARACTER SET NONE, CSTRING(
     CSTRING(20) CHARACTER SET NONE RETURNS PARAMETER 3 ENTRY_POINT '_fn_fullcat' MODULE_NAME 'morvanfn';
 DECLARE EXTERNAL FUNCTION "ДЛИНА_СТРОКИ" VARCHAR(100) CHARACTER SET UTF8
     RETURNS SMALLINT BY VALUE ENTRY_POINT '_fn_strlen' MODULE_NAME 'morvanfn';
+-- A declaration that never worked anywhere: no underscore in its entry
+-- point, and a module name a Linux server does not resolve.
+DECLARE EXTERNAL FUNCTION NEVER_PAD INTEGER, INTEGER, CSTRING(255) CHARACTER SET NONE
+    RETURNS PARAMETER 3 ENTRY_POINT 'fn_pad' MODULE_NAME 'MORVANFN.DLL';
 COMMIT;
 
 CREATE TABLE notes (
@@ -91,7 +97,27 @@ CREATE TRIGGER customers_tag FOR customers BEFORE INSERT AS
 BEGIN
     NEW.tag = FN_FULLCAT(NEW.name, FN_PAD(NEW.n, 4)) || '|' || OLD_CAT(NEW.city, NEW.name);
 END^
+
+CREATE PACKAGE labels AS
+BEGIN
+    FUNCTION padded(n INTEGER) RETURNS VARCHAR(20) CHARACTER SET NONE;
+END^
+CREATE PACKAGE BODY labels AS
+BEGIN
+    FUNCTION padded(n INTEGER) RETURNS VARCHAR(20) CHARACTER SET NONE AS
+    BEGIN
+        RETURN FN_PAD(n, 5) || '/' || FN_STRLEN('ab');
+    END
+END^
 SET TERM ;^
+COMMENT ON TABLE customers IS 'who buys';
+COMMENT ON FUNCTION OLD_CAT IS 'the join of 2004';
+CREATE ROLE clerk;
+GRANT SELECT ON customers TO ROLE clerk;
+GRANT clerk TO BOB;
+GRANT SELECT ON customer_view TO BOB;
+GRANT EXECUTE ON PROCEDURE customer_labels TO BOB;
+GRANT EXECUTE ON PACKAGE labels TO BOB;
 COMMIT;
 
 INSERT INTO customers (id, name, city, n, w) VALUES (1, 'Ann  ', 'Oslo ', 7, 3);

@@ -6,8 +6,9 @@ SET LIST ON;
 -- A view.
 SELECT * FROM customer_view ORDER BY id;
 
--- A procedure.
+-- A procedure, and a package's function.
 SELECT * FROM customer_labels;
+SELECT labels.padded(42) AS packaged FROM RDB$DATABASE;
 
 -- A computed column, and the trigger's work at insert time.
 SELECT id, code, tag FROM customers ORDER BY id;
@@ -40,3 +41,11 @@ SELECT id FROM notes WHERE U8_FULLCAT(a, b) = 'Жёлтый кот  ';
 SELECT id FROM notes WHERE PATH_PAD(id, 5) = '00003';
 SELECT id FROM customers WHERE OLD_CAT(name, city) = 'AnnOslo';
 SET PLAN OFF;
+
+-- What a restore must keep: owners, grants and comments.
+SELECT TRIM(RDB$OWNER_NAME) AS owner, COUNT(*) AS objects FROM RDB$RELATIONS
+WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 GROUP BY 1;
+SELECT TRIM(RDB$USER) AS grantee, TRIM(RDB$RELATION_NAME) AS on_object, RDB$PRIVILEGE AS privilege
+FROM RDB$USER_PRIVILEGES WHERE RDB$USER IN ('BOB', 'CLERK') ORDER BY 1, 2, 3;
+SELECT CAST(RDB$DESCRIPTION AS VARCHAR(40)) AS table_comment FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'CUSTOMERS';
+SELECT CAST(RDB$DESCRIPTION AS VARCHAR(40)) AS function_comment FROM RDB$FUNCTIONS WHERE RDB$FUNCTION_NAME = 'OLD_CAT';

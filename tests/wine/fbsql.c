@@ -16,21 +16,18 @@
  * statement's elapsed time as isql does, INPUT runs another script, other
  * SET commands of isql are taken as read.
  *
- * Wine runs the engine once three calls behave as on Windows, which this
- * program arranges in the engine's import tables before the first attach:
- * private namespaces (CreateBoundaryDescriptorA, unimplemented in wine)
- * fail as where Windows refuses them, and a mapped file's name, which wine
- * gives as \??\C:\..., comes back through a device name that
- * QueryDosDeviceA and GetLogicalDrives know, as on Windows.
+ * Wine runs the engine once a few of its calls behave as on Windows:
+ * reroute.c arranges that before the first attach.
  */
 #include <windows.h>
-#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include <ibase.h>
+
+#include "reroute.h"
 
 #define API(name) static __typeof__(name) *p_##name
 API(isc_attach_database); API(isc_create_database); API(isc_start_transaction); API(isc_commit_transaction);
@@ -39,84 +36,13 @@ API(isc_dsql_prepare); API(isc_dsql_describe); API(isc_dsql_execute); API(isc_ds
 API(isc_dsql_fetch); API(isc_dsql_free_statement); API(isc_dsql_sql_info); API(fb_interpret);
 API(fb_sqlstate); API(isc_decode_sql_date); API(isc_detach_database);
 
-/* -- wine -------------------------------------------------------------- */
-
-static HANDLE WINAPI no_boundary(LPCSTR name, ULONG flags)
-{
-    (void)name, (void)flags;
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return NULL;
-}
-
-static DWORD WINAPI mapped_name(HANDLE process, LPVOID address, LPSTR name, DWORD size)
-{
-    char wine[2 * MAX_PATH];
-    DWORD n = K32GetMappedFileNameA(process, address, wine, sizeof wine);
-    if (n >= 6 && memcmp(wine, "\\??\\", 4) == 0 && wine[5] == ':')
-        n = (DWORD)snprintf(name, size, "\\Device\\Wine%c%s", wine[4], wine + 6);
-    else
-        n = (DWORD)snprintf(name, size, "%s", wine);
-    return n < size ? n : 0;
-}
-
-static DWORD WINAPI dos_device(LPCSTR drive, LPSTR target, DWORD size)
-{
-    if (drive && strlen(drive) == 2 && drive[1] == ':' && size >= 16) {
-        int n = snprintf(target, size, "\\Device\\Wine%c", drive[0]);
-        target[n + 1] = '\0';
-        return (DWORD)n + 2;
-    }
-    return QueryDosDeviceA(drive, target, size);
-}
-
-static DWORD WINAPI logical_drives(void)
-{
-    return GetLogicalDrives() | (1u << ('C' - 'A')) | (1u << ('Z' - 'A'));
-}
-
-/* Points the module's import of dll!function at replacement. */
-static void reroute(HMODULE module, const char *dll, const char *function, void *replacement)
-{
-    BYTE *base = (BYTE *)module;
-    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
-    IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress); d->Name; ++d) {
-        if (_stricmp((char *)(base + d->Name), dll) != 0)
-            continue;
-        IMAGE_THUNK_DATA *name = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *address = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
-        for (; name->u1.AddressOfData; ++name, ++address) {
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
-                strcmp((char *)((IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name, function) != 0)
-                continue;
-            DWORD old;
-            VirtualProtect(&address->u1.Function, sizeof(void *), PAGE_READWRITE, &old);
-            address->u1.Function = (ULONG_PTR)replacement;
-            VirtualProtect(&address->u1.Function, sizeof(void *), old, &old);
-        }
-    }
-}
-
-/* The client and the engine of Firebird 3 (engine12) or 4 and 5
- * (engine13), with their imports pointed at what wine lacks.  Some builds
- * take the mapped file's name from KERNEL32, others from PSAPI. */
+/* The engine as wine runs it (reroute.c). */
 static HMODULE load_engine(void)
 {
     HMODULE client = LoadLibraryA("fbclient.dll");
-    HMODULE engine = LoadLibraryA("plugins\\engine13.dll");
-    if (!engine)
-        engine = LoadLibraryA("plugins\\engine12.dll");
-    if (!client || !engine) {
+    if (!client || !wine_reroute(client, ".")) {
         fprintf(stderr, "fbsql: cannot load fbclient.dll and plugins\\engine1[23].dll (error %lu)\n", GetLastError());
         exit(2);
-    }
-    HMODULE modules[] = {client, engine};
-    for (int i = 0; i < 2; ++i) {
-        reroute(modules[i], "KERNEL32.dll", "CreateBoundaryDescriptorA", (void *)no_boundary);
-        reroute(modules[i], "KERNEL32.dll", "K32GetMappedFileNameA", (void *)mapped_name);
-        reroute(modules[i], "PSAPI.DLL", "GetMappedFileNameA", (void *)mapped_name);
-        reroute(modules[i], "KERNEL32.dll", "QueryDosDeviceA", (void *)dos_device);
-        reroute(modules[i], "KERNEL32.dll", "GetLogicalDrives", (void *)logical_drives);
     }
     return client;
 }

@@ -7,6 +7,7 @@
 # usage: firebird.sh ENGINE COMMAND ...
 #        firebird.sh list [linux|windows-x64|windows-x86|debian]
 #        firebird.sh wine PROGRAM [ARG ...]
+#        firebird.sh wineserver [ARG ...]
 #   list                  the engines this machine can have, one name a line
 #                         (the Debian ones only where its suite has them)
 #   setup                 fetch and unpack the engine (and Debian's server
@@ -33,6 +34,7 @@
 #   wine PROGRAM ...      run a Windows program in the project's wine prefix
 #                         (made first if need be), as the Windows builds'
 #                         tests do
+#   wineserver ARG ...    wine's server of that prefix (-k ends it)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -93,14 +95,22 @@ wine_env() {
         flock -u 8
     fi
     # A wineserver that outlives each program a while: starting one is most
-    # of what a short program costs under wine.
-    wineserver -p30 2> /dev/null || true
+    # of what a short program costs under wine, and the first program of a
+    # new one waits on wine's device services for half a minute.
+    wineserver -p300 2> /dev/null || true
 }
 if [ "${1:-}" = wine ]; then
     shift
     sh "$top/scripts/deps.sh" windows
     wine_env
     exec wine "$@"
+fi
+if [ "${1:-}" = wineserver ]; then
+    shift
+    WINEPREFIX=$wine_prefix
+    export WINEPREFIX
+    [ ! -d "$wine_prefix" ] || exec wineserver "$@"
+    exit 0
 fi
 
 if [ "${1:-}" = list ]; then

@@ -30,6 +30,8 @@ with() { case $without in *,$1,*) return 1 ;; *) return 0 ;; esac; }
 
 passed=0 failed=0
 finish() {
+    # wine's server, kept for the Windows steps, ends with the run.
+    if with windows; then sh scripts/firebird.sh wineserver -k 2> /dev/null || true; fi
     echo
     echo "tests: $passed passed, $failed failed"
     [ "$failed" = 0 ]

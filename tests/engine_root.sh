@@ -1,9 +1,10 @@
 # Sourced by the engine suites, inside `firebird.sh ENGINE run`.
 #
-# engine_root ROOT BUILD_DIR udf|None [LINE ...]
+# engine_root ROOT BUILD_DIR udf|udf;DIR...|None [LINE ...]
 #   A private root for the engine that runs, with this build's modules in
-#   it: the UDF module loadable (UdfAccess = Restrict on its directory) or
-#   no UDF at all (None), the UDR module where the UDR engine looks, and
+#   it: the UDF module loadable (UdfAccess = Restrict on its directory, and
+#   on the DIRs after udf;) or no UDF at all (None), the UDR module where
+#   the UDR engine looks, and
 #   FIREBIRD, FIREBIRD_LOCK, FIREBIRD_TMP and ISC_USER exported for it.
 #   LINEs are more firebird.conf lines.  On a Windows engine BUILD_DIR is a
 #   Windows build: morvanfn.dll goes into ROOT/udf, morvanfn_udr.dll into
@@ -17,8 +18,7 @@ engine_root() {
     _root=$1 _build=$2 _udf=$3
     shift 3
     if [ "$FB_PLATFORM" = windows ]; then
-        _access=None
-        [ "$_udf" = None ] || _access=$_root/udf
+        case $_udf in None) _access=None ;; *) _access=$_root/udf${_udf#udf} ;; esac
         sh "$(dirname "$here")/scripts/firebird.sh" "$FB_ENGINE" root "$_root" "$_access" "$@"
         mkdir -p "$_root/udf"
         cp "$_build/morvanfn.dll" "$_root/udf/"
@@ -28,8 +28,7 @@ engine_root() {
         FIREBIRD_ROOT=$_root
         export FIREBIRD_ROOT
     else
-        _access=None
-        [ "$_udf" = None ] || _access=$_build
+        case $_udf in None) _access=None ;; *) _access=$_build${_udf#udf} ;; esac
         sh "$(dirname "$here")/scripts/firebird.sh" "$FB_ENGINE" root "$_root" "$_access" "$@"
         cp "$_build/libmorvanfn_udr.so" "$_root/udr/"
         FIREBIRD="$_root" FIREBIRD_LOCK="$_root/lock" FIREBIRD_TMP="$_root/tmp"

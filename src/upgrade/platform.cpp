@@ -17,6 +17,7 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#include <sddl.h>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -294,28 +295,49 @@ TargetLock::~TargetLock()
         CloseHandle(static_cast<HANDLE>(handle_));
 }
 
-std::optional<std::string> unsafe_library_directory(const std::string &dir, const std::vector<std::string> &names)
+std::optional<std::string> unsafe_library_directory(const std::string &dir, std::vector<std::string> &made)
 {
-    for (const std::string &n : names)
-        if (entry_exists(join(dir, n)))
-            return "a file " + join(dir, n) + " is there: the engine would load it";
-    // Only what no ordinary user can write into: below the Program Files
-    // directories, and absent, so that nothing can appear there meanwhile
-    // but by an administrator's hand.
-    if (is_directory(dir))
-        return "the directory exists, and this tool cannot prove that no one else may put a library into it";
-    std::string d = dir;
-    auto lower = [](std::string s) {
-        for (char &c : s)
-            c = char(tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    for (const char *var : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"}) {
-        const std::string base = environment(var);
-        if (!base.empty() && lower(dir).rfind(lower(base) + "\\", 0) == 0)
-            return std::nullopt;
+    if (is_directory(dir)) {
+        if (!entries(dir).empty())
+            return "it is not empty: the engine could load what is there, or below";
+        // An empty directory below the Program Files directories, which only
+        // administrators may write to.
+        auto lower = [](std::string s) {
+            for (char &c : s)
+                c = char(tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        for (const char *var : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"}) {
+            const std::string base = environment(var);
+            if (!base.empty() && lower(dir).rfind(lower(base) + "\\", 0) == 0)
+                return std::nullopt;
+        }
+        return "it exists outside the Program Files directories, and this tool cannot tell who may write to it";
     }
-    return "it is not below the Program Files directories, where only administrators may make it";
+    if (entry_exists(dir))
+        return "it is not a directory";
+    // Made now, and each directory above it that is missing, for the
+    // administrators, SYSTEM and its owner alone.
+    std::vector<std::string> missing;
+    for (std::string d = dir; !entry_exists(d); d = directory_of(d)) {
+        if (d == directory_of(d))
+            return "no drive holds it";
+        missing.push_back(d);
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr))
+        return "cannot make a private directory there (Windows error " + std::to_string(GetLastError()) + ")";
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    std::optional<std::string> why;
+    for (auto d = missing.rbegin(); d != missing.rend() && !why; ++d) {
+        if (CreateDirectoryA(d->c_str(), &attributes))
+            made.push_back(*d);
+        else
+            why = "cannot make " + *d + " (Windows error " + std::to_string(GetLastError()) + ")";
+    }
+    LocalFree(descriptor);
+    return why;
 }
 
 
@@ -612,11 +634,13 @@ TargetLock::~TargetLock()
     }
 }
 
-std::optional<std::string> unsafe_library_directory(const std::string &dir, const std::vector<std::string> &names)
+std::optional<std::string> unsafe_library_directory(const std::string &dir, std::vector<std::string> &made)
 {
-    for (const std::string &n : names)
-        if (entry_exists(join(dir, n)))
-            return "a file " + join(dir, n) + " is there: the engine would load it";
+    (void)made;
+    if (is_directory(dir) && !entries(dir).empty())
+        return "it is not empty: the engine could load what is there, or below";
+    if (entry_exists(dir) && !is_directory(dir))
+        return "it is not a directory";
     // Nothing may appear there while the restore runs.  The directory, or
     // the one it would be made in, writable by root or this user alone;
     // above it, each directory too, or sticky (as /tmp) with the entry on

@@ -61,11 +61,15 @@ private:
 #endif
 };
 
-// Why a library directory is not safe to allow the engine to look in (a
-// library there it could load, or others could put one there while it
-// runs), or nullopt when it holds nothing to load.  names: the files the
-// engine would try.
-std::optional<std::string> unsafe_library_directory(const std::string &dir, const std::vector<std::string> &names);
+// Why the engine may not be allowed to look in a library directory, or
+// nullopt when nothing can be loaded from there for as long as the run
+// lasts: the directory is absent or empty, and no one but root, the
+// administrators or this user can put anything there.  Allowing it allows
+// what lies below it too, hence empty.  On Windows, whose permissions this
+// tool does not read, an absent directory is made for the run, open to
+// SYSTEM, the administrators and its owner alone, and added to made (to be
+// removed, last first, when the run ends).
+std::optional<std::string> unsafe_library_directory(const std::string &dir, std::vector<std::string> &made);
 
 // This program, run again with arguments for one step, its standard output
 // and errors read line by line; its standard input is nothing, and it has no

@@ -798,17 +798,13 @@ StepResult run_child(const std::vector<std::string> &arguments, Progress *progre
 }
 
 // Why the engine may not look in the directory of a module the backup
-// names by a path, or nullopt when it may (nothing there to load).
-std::optional<std::string> why_not(const std::string &module)
+// names by a path, or nullopt when it may (nothing can be loaded from there).
+std::optional<std::string> why_not(const std::string &module, std::vector<std::string> &made)
 {
-    const std::string dir = directory_of(module), name = name_of(module);
+    const std::string dir = directory_of(module);
     if (!configurable(dir))
         return "its directory's name holds characters Firebird's configuration cannot carry";
-#ifdef _WIN32
-    return unsafe_library_directory(dir, {name, name + ".dll", name + ".DLL"});
-#else
-    return unsafe_library_directory(dir, {name, name + ".so"});
-#endif
+    return unsafe_library_directory(dir, made);
 }
 
 std::vector<std::string> step_arguments(const Layout &layout, std::vector<std::string> step)
@@ -848,6 +844,15 @@ int restore(const Options &options)
                 remove_tree(p);
         }
     } cleanup{{meta, scratch}};
+    // Directories made for the engine to find nothing in, removed last.
+    struct Made {
+        std::vector<std::string> dirs;
+        ~Made()
+        {
+            for (auto d = dirs.rbegin(); d != dirs.rend(); ++d)
+                remove_tree(*d);
+        }
+    } made;
     RunRoot run;
     make_run_root(run, layout);
     use_run_root(run.path);
@@ -861,7 +866,8 @@ int restore(const Options &options)
         found = run_child(step_arguments(layout, {"meta", run.path, backup, meta}), nullptr);
         if (found.status != exit_denied)
             break;
-        const auto why = why_not(found.denied);
+        const size_t before = made.dirs.size();
+        const auto why = why_not(found.denied, made.dirs);
         if (why || attempt > 20) {
             say("the backup declares a UDF whose module is named by the path " + found.denied + ":");
             say("restoring it would need the engine to load a library from there, and " + *why + ";");
@@ -872,6 +878,8 @@ int restore(const Options &options)
         }
         say("the backup names the UDF module " + found.denied + ", whose directory holds nothing to load: "
             "the engine may look there, and finds nothing");
+        for (size_t i = before; i < made.dirs.size(); ++i)
+            say("made " + made.dirs[i] + " for this run, open to SYSTEM, the administrators and its owner alone");
         run.udf_directories.push_back(directory_of(found.denied));
         run.configure(layout);
     }

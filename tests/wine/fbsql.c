@@ -6,8 +6,12 @@
  * Windows engine in PyPI's firebird-embedded has no isql.exe; this is the
  * tests' stand-in for it, run under wine, and nothing else uses it.
  *
- * usage: fbsql.exe [-utf8] [-create] DATABASE [SCRIPT]
+ * usage: fbsql.exe [-utf8] [-user NAME] [-create] DATABASE [SCRIPT]
+ *        fbsql.exe -backup DATABASE FILE
  *   -utf8    connect in UTF8 (isql -ch UTF8), not without a character set
+ *   -user    connect as NAME (embedded: no password), not as SYSDBA
+ *   -backup  back DATABASE up into FILE with the engine's service manager,
+ *            as gbak -b (the wheels have no gbak.exe)
  *
  * The script is split as isql splits it: at the terminator (';', or what
  * SET TERM names) outside texts, quoted names and comments.  COMMIT and
@@ -35,6 +39,7 @@ API(isc_commit_retaining); API(isc_rollback_transaction); API(isc_dsql_allocate_
 API(isc_dsql_prepare); API(isc_dsql_describe); API(isc_dsql_execute); API(isc_dsql_execute2);
 API(isc_dsql_fetch); API(isc_dsql_free_statement); API(isc_dsql_sql_info); API(fb_interpret);
 API(fb_sqlstate); API(isc_decode_sql_date); API(isc_detach_database);
+API(isc_service_attach); API(isc_service_start); API(isc_service_query); API(isc_service_detach);
 
 /* The engine as wine runs it (reroute.c). */
 static HMODULE load_engine(void)
@@ -316,13 +321,55 @@ static void run_script(const char *path)
     free(script);
 }
 
+/* gbak -b through the service manager, as SYSDBA: its lines printed. */
+static int back_up(const char *database, const char *file)
+{
+    isc_svc_handle service = 0;
+    char spb[64] = {isc_spb_version, isc_spb_current_version, isc_spb_user_name, 6, 'S', 'Y', 'S', 'D', 'B', 'A'};
+    if (p_isc_service_attach(status, 0, "service_mgr", &service, 10, spb))
+        return report(), 1;
+    char request[2048], *r = request;
+    *r++ = isc_action_svc_backup;
+    const char *names[] = {database, file};
+    const char tags[] = {isc_spb_dbname, isc_spb_bkp_file};
+    for (int i = 0; i < 2; ++i) {
+        const size_t n = strlen(names[i]);
+        *r++ = tags[i];
+        *r++ = (char)(n & 0xff);
+        *r++ = (char)(n >> 8);
+        memcpy(r, names[i], n);
+        r += n;
+    }
+    if (p_isc_service_start(status, &service, NULL, (unsigned short)(r - request), request))
+        return report(), 1;
+    char item = isc_info_svc_line, buffer[1024];
+    for (;;) {
+        if (p_isc_service_query(status, &service, NULL, 0, NULL, 1, &item, sizeof buffer, buffer))
+            return report(), 1;
+        const int n = (unsigned char)buffer[1] | (unsigned char)buffer[2] << 8;
+        if (buffer[0] != isc_info_svc_line || n == 0)
+            break;
+        printf("%.*s\n", n, buffer + 3);
+    }
+    p_isc_service_detach(status, &service);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    int backup = argc == 4 && strcmp(argv[1], "-backup") == 0;
+    argc -= backup, argv += backup;
     int utf8 = argc > 1 && strcmp(argv[1], "-utf8") == 0;
     argc -= utf8, argv += utf8;
+    const char *user = "SYSDBA";
+    if (argc > 2 && strcmp(argv[1], "-user") == 0) {
+        user = argv[2];
+        argc -= 2, argv += 2;
+    }
     int create = argc > 1 && strcmp(argv[1], "-create") == 0;
     if (argc < 2 + create) {
-        fprintf(stderr, "usage: fbsql.exe [-utf8] [-create] DATABASE [SCRIPT]\n");
+        fprintf(stderr, "usage: fbsql.exe [-utf8] [-user NAME] [-create] DATABASE [SCRIPT]\n"
+                        "       fbsql.exe -backup DATABASE FILE\n");
         return 2;
     }
     HMODULE client = load_engine();
@@ -332,10 +379,14 @@ int main(int argc, char **argv)
     LOAD(isc_dsql_prepare); LOAD(isc_dsql_describe); LOAD(isc_dsql_execute); LOAD(isc_dsql_execute2);
     LOAD(isc_dsql_fetch); LOAD(isc_dsql_free_statement); LOAD(isc_dsql_sql_info); LOAD(fb_interpret);
     LOAD(fb_sqlstate); LOAD(isc_decode_sql_date); LOAD(isc_detach_database);
+    LOAD(isc_service_attach); LOAD(isc_service_start); LOAD(isc_service_query); LOAD(isc_service_detach);
+    if (backup)
+        return back_up(argv[1], argv[2]);
 
     const char *path = argv[1 + create];
-    char dpb[64] = {isc_dpb_version1, isc_dpb_user_name, 6, 'S', 'Y', 'S', 'D', 'B', 'A'};
-    short length = 9;
+    char dpb[128] = {isc_dpb_version1, isc_dpb_user_name, (char)strlen(user)};
+    memcpy(dpb + 3, user, strlen(user));
+    short length = (short)(3 + strlen(user));
     if (utf8) {
         memcpy(dpb + length, (const char[]){isc_dpb_lc_ctype, 4, 'U', 'T', 'F', '8'}, 6);
         length += 6;

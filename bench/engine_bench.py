@@ -2,18 +2,21 @@
 """Cost per row of each morvanfn function inside the real engine.
 
 One embedded engine, one database of generated rows, one isql-fb run: every
-function as our UDF and as our UDR, the engine's built-in functions doing the
-same work, the stock ib_udf twins where they exist, and empty UDF and UDR
-calls for the engine's own cost of a call.  The variants alternate, each
-query runs once to warm up and then --repeat times; the median counts.
+function as our UDF and as our UDR, beside each an empty UDF and an empty UDR
+of the very same declaration (the engine's own work on that declaration's
+messages, so that function - empty is the module's own), the engine's
+built-in functions doing the same work, the stock ib_udf twins where they
+exist, and empty calls taking a VARCHAR of 255, 4095 and 32765 bytes (what a
+declared size costs).  The variants alternate, each query runs once to warm
+up and then --repeat times; the median counts.
 
-usage: firebird.sh VERSION run python3 engine_bench.py BUILD_DIR [--rows N] [--repeat N] [--out DIR]
-Writes engine.md (the table) and engine.png (the chart) into --out.  The
+usage: firebird.sh ENGINE run python3 engine_bench.py BUILD_DIR [--rows N] [--repeat N] [--out DIR]
+Writes engine.md (the tables) and engine.png (the chart) into --out.  The
 engine is the one that scripts/firebird.sh runs it with; where that engine
-has no stock ib_udf (Debian's Firebird 4.0 ships none), its column stays empty.
-With win5.0, the Windows engine under wine, BUILD_DIR is the win64 build
-(the DLLs, and tests/wine's fbsql.exe in isql's place); the empty calls,
-which have no Windows build, are left out, and the table says it is wine's.
+has no stock ib_udf, its column stays empty.  With a Windows engine under
+wine, BUILD_DIR is a Windows build (the DLLs, and tests/wine's fbsql.exe in
+isql's place); the empty twins, which have no Windows build, are left out,
+and the table says it is wine's.
 """
 import argparse
 import datetime
@@ -28,37 +31,42 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
 
-# (function, variant, expression per row).  Text results are counted with
-# CHAR_LENGTH so that every row's value is used; SUM keeps the output small.
-QUERIES = [
-    ("row source", "-", "SUM(n)"),
-    ("empty call", "UDF", "SUM(EMPTY_UDF(n))"),
-    ("empty call", "UDR", "SUM(EMPTY_UDR(n))"),
-    ("empty call", "UDF VARCHAR(32765)", "SUM(EMPTY_UDF_VARCHAR(a))"),
-    ("FN_SHORTDATE", "UDF", "SUM(CHAR_LENGTH(FN_SHORTDATE()))"),
-    ("FN_SHORTDATE", "UDR", "SUM(CHAR_LENGTH(UDR_FN_SHORTDATE()))"),
-    ("FN_SHORTDATE", "built-in",
+# The functions, each with what a row computes from it: a text result is
+# counted with CHAR_LENGTH so that every row's value is used, and SUM keeps
+# the output small.  {f} is the function's SQL name in each variant.
+FUNCTIONS = [
+    ("FN_SHORTDATE", "SUM(CHAR_LENGTH({f}()))",
      "SUM(CHAR_LENGTH(LPAD(MOD(EXTRACT(YEAR FROM CURRENT_DATE), 100), 2, '0') || '-' || "
      "LPAD(EXTRACT(MONTH FROM CURRENT_DATE), 2, '0') || '-' || LPAD(EXTRACT(DAY FROM CURRENT_DATE), 2, '0') || '-'))"),
-    ("FN_CURRYR", "UDF", "SUM(FN_CURRYR())"),
-    ("FN_CURRYR", "UDR", "SUM(UDR_FN_CURRYR())"),
-    ("FN_CURRYR", "built-in", "SUM(EXTRACT(YEAR FROM CURRENT_DATE))"),
-    ("FN_STRLEN", "UDF", "SUM(FN_STRLEN(a))"),
-    ("FN_STRLEN", "UDR", "SUM(UDR_FN_STRLEN(a))"),
-    ("FN_STRLEN", "built-in", "SUM(CHAR_LENGTH(a))"),
-    ("FN_STRLEN", "ib_udf", "SUM(IB_STRLEN(a))"),
-    ("FN_STRCAT", "UDF", "SUM(CHAR_LENGTH(FN_STRCAT(a, b)))"),
-    ("FN_STRCAT", "UDR", "SUM(CHAR_LENGTH(UDR_FN_STRCAT(a, b)))"),
-    ("FN_STRCAT", "built-in", "SUM(CHAR_LENGTH(TRIM(TRAILING FROM a) || TRIM(TRAILING FROM b)))"),
-    ("FN_FULLCAT", "UDF", "SUM(CHAR_LENGTH(FN_FULLCAT(a, b)))"),
-    ("FN_FULLCAT", "UDR", "SUM(CHAR_LENGTH(UDR_FN_FULLCAT(a, b)))"),
-    ("FN_FULLCAT", "built-in", "SUM(CHAR_LENGTH(a || b))"),
-    ("FN_PAD", "UDF", "SUM(CHAR_LENGTH(FN_PAD(n, w)))"),
-    ("FN_PAD", "UDR", "SUM(CHAR_LENGTH(UDR_FN_PAD(n, w)))"),
-    ("FN_PAD", "built-in", "SUM(CHAR_LENGTH(LPAD(n, w, '0')))"),
-    ("FN_PAD", "ib_udf", "SUM(CHAR_LENGTH(IB_LPAD(n, w, '0')))"),
+    ("FN_CURRYR", "SUM({f}())", "SUM(EXTRACT(YEAR FROM CURRENT_DATE))"),
+    ("FN_STRLEN", "SUM({f}(a))", "SUM(CHAR_LENGTH(a))"),
+    ("FN_STRCAT", "SUM(CHAR_LENGTH({f}(a, b)))", "SUM(CHAR_LENGTH(TRIM(TRAILING FROM a) || TRIM(TRAILING FROM b)))"),
+    ("FN_FULLCAT", "SUM(CHAR_LENGTH({f}(a, b)))", "SUM(CHAR_LENGTH(a || b))"),
+    ("FN_PAD", "SUM(CHAR_LENGTH({f}(n, w)))", "SUM(CHAR_LENGTH(LPAD(n, w, '0')))"),
 ]
-VARIANTS = ["UDF", "UDR", "built-in", "ib_udf"]
+IB_UDF_QUERIES = {"FN_STRLEN": "SUM(IB_STRLEN(a))", "FN_PAD": "SUM(CHAR_LENGTH(IB_LPAD(n, w, '0')))"}
+# Each variant's name for the function: ours, and empty twins of the very
+# same declaration, whose cost is the engine's alone.
+VARIANTS = [("UDF", "{fn}"), ("empty UDF", "EMPTY_UDF_{fn}"), ("UDR", "UDR_{fn}"), ("empty UDR", "EMPTY_UDR_{fn}")]
+# What a declared text costs: empty calls taking a VARCHAR of each size.
+SIZES = [255, 4095, 32765]
+
+
+def queries(has_ib_udf, has_empties):
+    q = [("row source", "-", "SUM(n)")]
+    for fn, expr, builtin in FUNCTIONS:
+        for variant, name in VARIANTS:
+            if has_empties or not variant.startswith("empty"):
+                q.append((fn, variant, expr.format(f=name.format(fn=fn))))
+        q.append((fn, "built-in", builtin))
+        if has_ib_udf and fn in IB_UDF_QUERIES:
+            q.append((fn, "ib_udf", IB_UDF_QUERIES[fn]))
+    if has_empties:
+        for size in SIZES:
+            q.append((f"VARCHAR({size})", "empty UDF", f"SUM(EMPTY_UDF_V{size}(a))"))
+            q.append((f"VARCHAR({size})", "empty UDR", f"SUM(EMPTY_UDR_V{size}(a))"))
+    return q
+
 
 IB_UDF = """
 DECLARE EXTERNAL FUNCTION IB_STRLEN CSTRING(32767) RETURNS INTEGER BY VALUE
@@ -67,13 +75,23 @@ DECLARE EXTERNAL FUNCTION IB_LPAD CSTRING(255), INTEGER, CSTRING(1) RETURNS CSTR
     ENTRY_POINT 'IB_UDF_lpad' MODULE_NAME 'ib_udf';
 """
 
+
+def empties(declare, declare_udr):
+    """The empty twins: declare.sql and declare_udr.sql's declarations on the
+    benchmark's modules, and the empty calls of each text size."""
+    udf = re.sub(r"DECLARE EXTERNAL FUNCTION FN_", "DECLARE EXTERNAL FUNCTION EMPTY_UDF_FN_", declare)
+    udf = re.sub(r"ENTRY_POINT '_fn_(\w+)' MODULE_NAME 'morvanfn'", r"ENTRY_POINT 'empty_fn_\1' MODULE_NAME 'bench_empty_udf'", udf)
+    udr = re.sub(r"CREATE FUNCTION FN_", "CREATE FUNCTION EMPTY_UDR_FN_", declare_udr)
+    udr = re.sub(r"EXTERNAL NAME 'morvanfn_udr!\w+'", "EXTERNAL NAME 'bench_empty_udr!empty'", udr)
+    sizes = "".join(
+        f"DECLARE EXTERNAL FUNCTION EMPTY_UDF_V{n} VARCHAR({n}) CHARACTER SET NONE RETURNS SMALLINT BY VALUE "
+        f"ENTRY_POINT 'empty_varchar' MODULE_NAME 'bench_empty_udf';\n"
+        f"CREATE FUNCTION EMPTY_UDR_V{n} (s VARCHAR({n}) CHARACTER SET NONE) RETURNS SMALLINT "
+        f"EXTERNAL NAME 'bench_empty_udr!empty' ENGINE UDR;\n" for n in SIZES)
+    return udf + udr + sizes + "COMMIT;\n"
+
+
 SETUP = """
-DECLARE EXTERNAL FUNCTION EMPTY_UDF INTEGER RETURNS INTEGER BY VALUE
-    ENTRY_POINT 'empty_udf' MODULE_NAME 'bench_empty_udf';
-DECLARE EXTERNAL FUNCTION EMPTY_UDF_VARCHAR VARCHAR(32765) CHARACTER SET NONE RETURNS INTEGER BY VALUE
-    ENTRY_POINT 'empty_udf_varchar' MODULE_NAME 'bench_empty_udf';
-CREATE FUNCTION EMPTY_UDR (v INTEGER) RETURNS INTEGER
-    EXTERNAL NAME 'bench_empty_udr!empty_udr' ENGINE UDR;
 CREATE TABLE t (n INTEGER, w INTEGER, a VARCHAR(40) CHARACTER SET NONE, b VARCHAR(40) CHARACTER SET NONE);
 COMMIT;
 SET TERM ^;
@@ -132,7 +150,7 @@ def main():
     os.makedirs(work)
 
     if "FB_ENGINE" not in os.environ:
-        sys.exit("run me through scripts/firebird.sh VERSION run")
+        sys.exit("run me through scripts/firebird.sh ENGINE run")
     firebird = ["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_ENGINE"], "root", root]
     if WINDOWS:
         has_ib_udf = False
@@ -160,15 +178,18 @@ def main():
     db = os.path.join(work, "BENCH.FDB" if WINDOWS else "bench.fdb")
     isql(env, "", f"CREATE DATABASE '{db}';")
     with open(os.path.join(TOP, "sql", "declare.sql")) as f:
-        isql(env, db, f.read())
+        declare = f.read()
     with open(os.path.join(TOP, "sql", "declare_udr.sql")) as f:
-        isql(env, db, re.sub(r"CREATE FUNCTION FN_", "CREATE FUNCTION UDR_FN_", f.read()))
+        declare_udr = f.read()
+    isql(env, db, declare)
+    isql(env, db, re.sub(r"CREATE FUNCTION FN_", "CREATE FUNCTION UDR_FN_", declare_udr))
+    # The empty twins where their modules are built (not for Windows).
+    has_empties = not WINDOWS
+    if has_empties:
+        isql(env, db, empties(declare, declare_udr))
     print(f"generating {args.rows:,} rows ...", flush=True)
-    setup = SETUP.format(rows=args.rows)
-    if WINDOWS:
-        setup = setup[setup.index("CREATE TABLE"):]  # no empty-call modules
-    isql(env, db, (IB_UDF if has_ib_udf else "") + setup)
-    queries = [q for q in QUERIES if (has_ib_udf or q[1] != "ib_udf") and not (WINDOWS and q[0] == "empty call")]
+    isql(env, db, (IB_UDF if has_ib_udf else "") + SETUP.format(rows=args.rows))
+    queries = globals()["queries"](has_ib_udf, has_empties)
 
     # Warm-up round, then the measured rounds, variants alternating.
     script = ["SET LIST ON;", "SET STATS ON;"]
@@ -209,8 +230,6 @@ def ratio(a, b):
 def report(ns, args, out_dir):
     base = ns[("row source", "-")]
     less = lambda a, b: None if a is None or b is None else a - b
-    udf_call = less(ns.get(("empty call", "UDF")), base)
-    udr_call = less(ns.get(("empty call", "UDR")), base)
     version = subprocess.run(["sh", os.path.join(TOP, "scripts", "firebird.sh"), os.environ["FB_ENGINE"], "version"],
                              text=True, capture_output=True, input="").stdout.strip()
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
@@ -219,33 +238,32 @@ def report(ns, args, out_dir):
         f"engine: {version.strip()} (embedded{', under wine: compare within this table only' if WINDOWS else ''}); "
         f"date: {datetime.date.today()}.",
         f"{args.rows:,} rows, median of {args.repeat} runs, elapsed time per row in ns. "
-        f"Row source alone (`SELECT SUM(n)`): {base:,.0f} ns; one empty call costs "
-        f"{fmt(udf_call)} ns as a UDF and {fmt(udr_call)} ns as a UDR above it.",
+        f"Row source alone (`SELECT SUM(n)`): {base:,.0f} ns.",
         "",
-        "| function | UDF | UDR | built-in | ib_udf | UDF call overhead | UDF own cost | UDR own cost "
-        "| UDR / UDF above rows | UDF / ib_udf |",
-        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+        "| function | UDF | empty UDF | UDF own cost | UDR | empty UDR | UDR own cost | built-in | ib_udf |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|",
     ]
     rows = []
-    for fn in ["FN_SHORTDATE", "FN_CURRYR", "FN_STRLEN", "FN_STRCAT", "FN_FULLCAT", "FN_PAD"]:
-        v = {variant: ns.get((fn, variant)) for variant in VARIANTS}
+    for fn, _, _ in FUNCTIONS:
+        v = {variant: ns.get((fn, variant)) for variant in ["UDF", "empty UDF", "UDR", "empty UDR", "built-in", "ib_udf"]}
         rows.append((fn, v))
         lines.append(
-            f"| {fn} | {fmt(v['UDF'])} | {fmt(v['UDR'])} | {fmt(v['built-in'])} | {fmt(v['ib_udf'])} "
-            f"| {fmt(udf_call)} | {fmt(less(less(v['UDF'], base), udf_call))} | {fmt(less(less(v['UDR'], base), udr_call))} "
-            f"| {ratio(v['UDR'] - base, v['UDF'] - base)} | {ratio(v['UDF'], v['ib_udf'])} |")
-    empty_varchar = ns.get(("empty call", "UDF VARCHAR(32765)"))
-    if empty_varchar:
-        lines += [
-            "",
-            f"FN_STRLEN's declaration alone, an empty UDF with the same VARCHAR(32765) argument: "
-            f"{empty_varchar:,.0f} ns; FN_STRLEN / that = {ns[('FN_STRLEN', 'UDF')] / empty_varchar:.2f}.",
-        ]
+            f"| {fn} | {fmt(v['UDF'])} | {fmt(v['empty UDF'])} | {fmt(less(v['UDF'], v['empty UDF']))} "
+            f"| {fmt(v['UDR'])} | {fmt(v['empty UDR'])} | {fmt(less(v['UDR'], v['empty UDR']))} "
+            f"| {fmt(v['built-in'])} | {fmt(v['ib_udf'])} |")
     lines += [
         "",
-        "UDF call overhead = empty UDF - row source; own cost = function - empty call - row source "
-        "(text results include one CHAR_LENGTH). UDR / UDF above rows = (UDR - row source) / (UDF - row source).",
+        "empty UDF, empty UDR: a function of the very same declaration that reads nothing and returns the empty "
+        "text or 0, so the engine's own work on that declaration's messages; own cost = function - empty of the "
+        "same declaration (the module's work, within this machine's noise).",
     ]
+    if ("VARCHAR(255)", "empty UDR") in ns:
+        lines += ["", "What a declared text costs a call (an empty function taking one VARCHAR of that size, "
+                  "a 20-byte text in it), ns per row above the row source:", "",
+                  "| declared | empty UDF | empty UDR |", "|---|---:|---:|"]
+        for size in SIZES:
+            lines.append(f"| VARCHAR({size}) | {fmt(less(ns[(f'VARCHAR({size})', 'empty UDF')], base))} "
+                         f"| {fmt(less(ns[(f'VARCHAR({size})', 'empty UDR')], base))} |")
     md = "\n".join(lines) + "\n"
     print()
     print(md)
@@ -253,10 +271,11 @@ def report(ns, args, out_dir):
         f.write(md)
 
     data = os.path.join(out_dir, "engine.dat")
+    shown = ["UDF", "empty UDF", "UDR", "empty UDR", "built-in"]
     with open(data, "w") as f:
-        f.write("function " + " ".join(f'"{v}"' for v in VARIANTS) + "\n")
+        f.write("function " + " ".join(f'"{v}"' for v in shown) + "\n")
         for fn, v in rows:
-            f.write(fn + " " + " ".join("-" if v[k] is None else f"{v[k]:.1f}" for k in VARIANTS) + "\n")
+            f.write(fn + " " + " ".join("-" if v[k] is None else f"{v[k]:.1f}" for k in shown) + "\n")
     png = os.path.join(out_dir, "engine.png")
     if shutil.which("gnuplot"):
         subprocess.run(["gnuplot"], check=True, text=True, input=f"""
@@ -271,7 +290,7 @@ set datafile missing '-'
 set key top left
 set grid ytics
 set yrange [0:*]
-plot for [i=2:5] '{data}' using i:xtic(1) title columnheader
+plot for [i=2:6] '{data}' using i:xtic(1) title columnheader
 """)
         print(f"table: {os.path.join(out_dir, 'engine.md')}\nchart: {png}")
     else:

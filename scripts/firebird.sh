@@ -95,9 +95,13 @@ wine_env() {
         flock -u 8
     fi
     # A wineserver that outlives each program a while: starting one is most
-    # of what a short program costs under wine, and the first program of a
-    # new one waits on wine's device services for half a minute.
-    wineserver -p300 2> /dev/null || true
+    # of what a short program costs under wine.  A new one's first program
+    # starts wine's services, which live as long as the server: that program
+    # is this one, with streams of its own, or they would keep a test's
+    # output open, and the test waiting, until the server ends.
+    if wineserver -p300 < /dev/null > /dev/null 2>&1; then
+        wine cmd /c exit < /dev/null > /dev/null 2>&1 || true
+    fi
 }
 if [ "${1:-}" = wine ]; then
     shift

@@ -40,7 +40,7 @@ if [ "$engine" = --use ]; then
         check "$script.sql, package $how, one call of each function" "$got" "D=9 Y=0 L=3 S=abc F=ab P=007 "
     done
     # The packaged tool, on that engine, with the packaged modules.
-    "$prefix/usr/bin/morvanfn-upgrade" --firebird "$FB_LIB" --udf "$prefix/$fb/UDF/morvanfn.so" \
+    "$prefix/usr/bin/morvanfn-upgrade" --firebird "$FB_LIB" \
         --udr "$prefix/$fb/plugins/udr/libmorvanfn_udr.so" check "$work/declare_udr.fdb" > "$work/tool.out" 2>&1 || true
     check "the packaged morvanfn-upgrade checks the packaged declarations" "$(grep -c '^morvanfn-upgrade:       safe$' "$work/tool.out")" 6
     [ $fail = 0 ]

@@ -68,7 +68,7 @@ modules=$build/upgradetest/modules-$FB_ENGINE
 rm -rf "$modules"; mkdir -p "$modules"
 cp "$build/morvanfn.so" "$build/libmorvanfn_udr.so" "$modules/"
 tool() {
-    "$build/morvanfn-upgrade" --firebird "$FB_LIB" --udf "$modules/morvanfn.so" --udr "$modules/libmorvanfn_udr.so" "$@"
+    "$build/morvanfn-upgrade" --firebird "$FB_LIB" --udr "$modules/libmorvanfn_udr.so" "$@"
 }
 # restore BACKUP DATABASE: the road from a backup; its output, and its status.
 restore() {

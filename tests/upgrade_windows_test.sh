@@ -70,7 +70,7 @@ engine_root "$work/new" "$build" udf
 cp "$build/upgrade_driver.exe" "$work/new/"
 win() { windows_path "$1"; }
 (cd "$work/new" && timeout 600 wine upgrade_driver.exe --firebird "$(win "$work/new")" \
-    --udf "$(win "$work/new/udf/morvanfn.dll")" --udr "$(win "$work/new/plugins/udr/morvanfn_udr.dll")" \
+    --udr "$(win "$work/new/plugins/udr/morvanfn_udr.dll")" \
     restore "$(win "$work/LEGACY.FBK")" "$(win "$work/RESTORED.FDB")") 2>&1 | tr -d '\r' > "$work/restore.out" && s=0 || s=$?
 cat "$work/restore.out"
 status=$(sed -n 's/^morvanfn-upgrade: done: .*/done/p' "$work/restore.out")

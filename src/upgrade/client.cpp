@@ -111,6 +111,7 @@ void Client::raise(IStatus *status)
     for (const intptr_t *v = status->getErrors(); *v != isc_arg_end;) {
         switch (v[0]) {
         case isc_arg_gds:
+        case isc_arg_warning:
             codes.push_back({v[1], {}});
             v += 2;
             break;

@@ -295,6 +295,16 @@ TargetLock::~TargetLock()
         CloseHandle(static_cast<HANDLE>(handle_));
 }
 
+bool lock_held(const std::string &path)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 std::optional<std::string> unsafe_library_directory(const std::string &dir, std::vector<std::string> &made)
 {
     if (is_directory(dir)) {
@@ -632,6 +642,16 @@ TargetLock::~TargetLock()
             unlink(path_.c_str());
         close(fd_);
     }
+}
+
+bool lock_held(const std::string &path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    return held;
 }
 
 std::optional<std::string> unsafe_library_directory(const std::string &dir, std::vector<std::string> &made)

@@ -61,6 +61,9 @@ private:
 #endif
 };
 
+// Whether a run holds the lock at path (only looked at, never made).
+bool lock_held(const std::string &path);
+
 // Why the engine may not be allowed to look in a library directory, or
 // nullopt when nothing can be loaded from there for as long as the run
 // lasts: the directory is absent or empty, and no one but root, the

@@ -56,7 +56,6 @@ const char *const usage =
     "  --firebird DIR   the Firebird whose engine and client to use: its root, holding plugins/\n"
     "                   (default: " MORVANFN_DEFAULT_FIREBIRD ")\n"
     "  --owner NAME     restore: the database's owner (default: the owner of its objects)\n"
-    "  --udf FILE       this library's UDF module (default: DIR/UDF/" MORVANFN_UDF_NAME ")\n"
     "  --udr FILE       this library's UDR module (default: DIR/plugins/udr/" MORVANFN_UDR_NAME ")\n"
     "  --               the end of the options: a name after it may start with -\n"
     "A DATABASE to check or switch is a file, opened by the engine embedded (no server),\n"
@@ -131,14 +130,13 @@ std::string or_null(const Value &v)
 struct Options {
     std::string command;
     std::vector<std::string> arguments;
-    std::string firebird, owner, udf, udr;
+    std::string firebird, owner, udr;
 };
 
 struct Layout {
     std::string root;     // the Firebird the DBA named
     std::string client;   // its client library
     std::string provider; // Engine12 (3.0) or Engine13 (4.0, 5.0)
-    std::string udf;      // this library's UDF module, if installed
     std::string udr;      // this library's UDR module
 };
 
@@ -196,12 +194,6 @@ Layout find_layout(const Options &options)
         const auto dir = real_directory(directory_of(file));
         return dir ? join(*dir, name_of(file)) : file;
     };
-    l.udf = options.udf.empty() ? join(join(l.root, "UDF"), MORVANFN_UDF_NAME) : absolute(options.udf);
-    if (!is_file(l.udf)) {
-        if (!options.udf.empty())
-            throw Failure("no UDF module at " + options.udf);
-        l.udf.clear();
-    }
     l.udr = options.udr.empty() ? join(join(join(l.root, "plugins"), "udr"), MORVANFN_UDR_NAME) : absolute(options.udr);
     if (!is_file(l.udr))
         throw Failure("no UDR module at " + l.udr + " (install this package for that Firebird, or name it with --udr FILE)");
@@ -221,10 +213,12 @@ bool remote(const std::string &database)
 // --- a run's private engine root ------------------------------------------------
 
 // The directories the engine may look in for a UDF module, as firebird.conf
-// writes them: this library's own directory (or one empty of anything), the
-// run's lib/ (Linux tries "lib" + a path as a path relative to the root,
-// and loads it relative to the step's working directory, the run's root),
-// and the directories named by the backup that hold nothing to load.
+// writes them: an empty one of the run's own (no UDF runs during a restore:
+// the UDR computes every key of the expression indexes on this library's
+// functions once, after the switch), the run's lib/ (Linux tries "lib" + a
+// path as a path relative to the root, and loads it relative to the step's
+// working directory, the run's root), and the directories named by the
+// backup that hold nothing to load.
 // A directory as firebird.conf and plugins.conf can hold it: none of the
 // characters their syntax gives a meaning (; separates directories, # starts
 // a comment, $( a macro, quotes and = their own), no control character,
@@ -253,26 +247,27 @@ struct RunRoot {
     void configure(const Layout &layout) const;
     ~RunRoot()
     {
-        lock.reset();
         if (!path.empty())
             remove_tree(path);
+        lock.reset();
     }
 };
 
 const char *const run_prefix = "morvanfn-upgrade-";
 
-// The run roots of runs that were killed: each of a live run is locked.
+// The run roots of runs that were killed: a live run holds the lock beside
+// its root, taken before the root was made.
 void remove_dead_run_roots()
 {
     const std::string temp = temp_directory();
-    for (const std::string &n : entries(temp))
-        if (n.rfind(run_prefix, 0) == 0 && is_directory(join(temp, n))) {
-            const TargetLock alive(join(join(temp, n), "run.lock"));
-            if (alive.held) {
-                remove_tree(join(temp, n));
-                say("removed " + join(temp, n) + ", left by an earlier run that was stopped");
-            }
+    for (const std::string &n : entries(temp)) {
+        const std::string root = join(temp, n);
+        if (n.rfind(run_prefix, 0) == 0 && is_directory(root) && !lock_held(root + ".lock")) {
+            remove_tree(root);
+            remove_tree(root + ".lock");
+            say("removed " + root + ", left by an earlier run that was stopped");
         }
+    }
 }
 
 // The run's private root, in the temp directory under a plain name: its
@@ -281,8 +276,10 @@ void make_run_root(RunRoot &run, const Layout &layout)
 {
     remove_dead_run_roots();
     run.path = configurable_or_fail(join(temp_directory(), run_prefix + unique_suffix()), "the temporary directory");
+    run.lock.emplace(run.path + ".lock");
+    if (!run.lock->held)
+        throw Failure("cannot lock " + run.path + ".lock");
     make_directory(run.path);
-    run.lock.emplace(join(run.path, "run.lock"));
     for (const char *dir : {"lock", "tmp", "lib", "no-udf"})
         make_directory(join(run.path, dir));
     // The engine's files, linked or copied: the engine runs from here.
@@ -314,7 +311,7 @@ void make_run_root(RunRoot &run, const Layout &layout)
         if (is_file(ib_util) && !entry_exists(join(join(run.path, "lib"), "libib_util.so")))
             mirror(ib_util, join(join(run.path, "lib"), "libib_util.so"));
 #endif
-    run.udf_directories = {layout.udf.empty() ? join(run.path, "no-udf") : directory_of(layout.udf), join(run.path, "lib")};
+    run.udf_directories = {join(run.path, "no-udf"), join(run.path, "lib")};
     run.configure(layout);
 }
 
@@ -809,10 +806,7 @@ std::optional<std::string> why_not(const std::string &module, std::vector<std::s
 
 std::vector<std::string> step_arguments(const Layout &layout, std::vector<std::string> step)
 {
-    std::vector<std::string> a = {"--firebird", layout.root, "--udr", layout.udr};
-    if (!layout.udf.empty())
-        a.insert(a.end(), {"--udf", layout.udf});
-    a.push_back("--step");
+    std::vector<std::string> a = {"--firebird", layout.root, "--udr", layout.udr, "--step"};
     a.insert(a.end(), step.begin(), step.end());
     return a;
 }
@@ -858,8 +852,7 @@ int restore(const Options &options)
     use_run_root(run.path);
 
     // 1. The metadata alone: what the engine refuses, who owns what.
-    say("reading " + backup + " with the Firebird in " + layout.root + " (embedded, UDFs only from " +
-        run.udf_directories[0] + ")");
+    say("reading " + backup + " with the Firebird in " + layout.root + " (embedded, no UDF loaded)");
     StepResult found;
     for (int attempt = 0;; ++attempt) {
         remove_tree(meta);
@@ -871,8 +864,8 @@ int restore(const Options &options)
         if (why || attempt > 20) {
             say("the backup declares a UDF whose module is named by the path " + found.denied + ":");
             say("restoring it would need the engine to load a library from there, and " + *why + ";");
-            say("this tool never lets the engine load a library that a backup names outside " + run.udf_directories[0] +
-                ". Nothing was made. Declare that function on the old server with a module name alone");
+            say("this tool never lets the engine load a library that a backup names. Nothing was made. "
+                "Declare that function on the old server with a module name alone");
             say("(or drop it), back up again, and restore that backup.");
             return exit_failed;
         }
@@ -1017,8 +1010,6 @@ int main(int argc, char **argv, const Hooks &hooks)
                 options.firebird = value();
             } else if (!options_end && a == "--owner") {
                 options.owner = value();
-            } else if (!options_end && a == "--udf") {
-                options.udf = value();
             } else if (!options_end && a == "--udr") {
                 options.udr = value();
             } else if (!options_end && a == "--step") {

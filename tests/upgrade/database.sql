@@ -62,6 +62,8 @@ CREATE TABLE notes (
 -- Expression indexes on functions: the restore must leave them active.
 CREATE INDEX notes_joined ON notes COMPUTED BY (U8_FULLCAT(a, b));
 CREATE INDEX notes_padded ON notes COMPUTED BY (PATH_PAD(id, 5));
+-- One whose name a statement must quote, and whose quotes it must double.
+CREATE INDEX "notes ""ids"";--" ON notes COMPUTED BY (FN_PAD(id, 6));
 
 CREATE TABLE customers (
     id INTEGER NOT NULL PRIMARY KEY,

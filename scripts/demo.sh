@@ -7,17 +7,20 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 
-# The engine's own programs and layout, from the one script that knows them.
-if [ -z "${FB_VERSION:-}" ]; then
+# The machine's own Debian Firebird (the first line its suite has), its
+# programs and layout from the one script that knows them.
+if [ -z "${FB_ENGINE:-}" ]; then
     sh "$top/scripts/deps.sh" build engine
-    exec sh "$top/scripts/firebird.sh" 3.0 run sh "$0" "$@"
+    engine=$(sh "$top/scripts/firebird.sh" list debian | head -n 1)
+    [ -n "$engine" ] || { echo "this machine's suite has no Firebird (Debian: firebird3.0-server-core or firebird4.0-server-core)" >&2; exit 1; }
+    exec sh "$top/scripts/firebird.sh" "$engine" run sh "$0" "$@"
 fi
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMORVANFN_TESTS=OFF > /dev/null
 cmake --build "$build" --target morvanfn > /dev/null
 
 root=$build/demo
 rm -rf "$root"
-sh "$top/scripts/firebird.sh" "$FB_VERSION" root "$root" "$build"
+sh "$top/scripts/firebird.sh" "$FB_ENGINE" root "$root" "$build"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp" ISC_USER=SYSDBA
 db=$root/demo.fdb
 echo "CREATE DATABASE '$db';" | isql-fb -q

@@ -140,12 +140,6 @@ struct Layout {
     std::string udr;      // this library's UDR module
 };
 
-#ifdef _WIN32
-const char *const shared_suffix = ".dll";
-#else
-const char *const shared_suffix = ".so";
-#endif
-
 Layout find_layout(const Options &options)
 {
     Layout l;
@@ -331,8 +325,13 @@ void RunRoot::configure(const Layout &layout) const
 void use_run_root(const std::string &run)
 {
     set_environment("FIREBIRD", run);
-    set_environment("FIREBIRD_LOCK", join(run, "lock"));
     set_environment("FIREBIRD_TMP", join(run, "tmp"));
+#ifndef _WIN32
+    // On Windows the engine names its shared memory machine-wide whatever
+    // the lock directory: one of its own would clash with a running
+    // server's of the same version ("Wrong file for memory mapping").
+    set_environment("FIREBIRD_LOCK", join(run, "lock"));
+#endif
 }
 
 // --- a target database: its lock, and what earlier runs left ----------------

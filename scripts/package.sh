@@ -5,26 +5,30 @@
 # same sources, laid out for each server), on either suite; with --windows
 # also the Windows zip (x86/ and x64/: morvanfn.dll, morvanfn_udr.dll and
 # morvanfn-upgrade.exe, with the SQL scripts and the DBA's guide).
-# usage: scripts/package.sh [--windows]
+# usage: scripts/package.sh [--windows] [--out DIR]   (DIR: dist by default)
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-windows=
-case ${1:-} in
-    --windows) windows=yes ;;
-    '') ;;
-    *) sed -n '8s/^# //p' "$0" >&2; exit 2 ;;
-esac
+windows= dist=dist
+while [ $# -gt 0 ]; do
+    case $1 in
+        --windows) windows=yes ;;
+        --out) dist=${2:?--out needs a directory}; shift ;;
+        *) sed -n '8s/^# //p' "$0" >&2; exit 2 ;;
+    esac
+    shift
+done
 sh scripts/deps.sh build engine ${windows:+windows}
 
-mkdir -p dist
+mkdir -p "$dist"
+dist=$(cd "$dist" && pwd)
 for line in 3.0 4.0; do
     tree=build-package/firebird$line
     cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release -DMORVANFN_FIREBIRD=$line -DMORVANFN_TESTS=OFF > /dev/null
     cmake --build "$tree" -j "$jobs" > /dev/null
-    (cd "$tree" && cpack -B "$PWD/../../dist" > /dev/null)
+    (cd "$tree" && cpack -B "$dist" > /dev/null)
 done
-rm -rf dist/_CPack_Packages
+rm -rf "$dist/_CPack_Packages"
 
 if [ -n "$windows" ]; then
     for preset in win64 win32; do
@@ -33,7 +37,7 @@ if [ -n "$windows" ]; then
         cmake --build "build-package/$preset" -j "$jobs" > /dev/null
     done
     version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")/\1/p' build-package/firebird3.0/CPackConfig.cmake)
-    stage=dist/morvanfn-$version-windows
+    stage=$dist/morvanfn-$version-windows
     rm -rf "$stage" "$stage.zip"
     mkdir -p "$stage/x86" "$stage/x64"
     for arch in x86 x64; do
@@ -43,7 +47,7 @@ if [ -n "$windows" ]; then
     done
     cp sql/declare.sql sql/declare_null.sql sql/declare_udr.sql sql/drop.sql build-package/firebird3.0/sql/check.sql \
         build-package/firebird3.0/sql/switch_to_udr.sql doc/guide.md "$stage/"
-    (cd dist && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
+    (cd "$dist" && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
     rm -rf "$stage"
 fi
-ls -l dist
+ls -l "$dist"

@@ -109,7 +109,8 @@ fi
 if with packages; then
     echo
     echo "== Packages"
-    if sh scripts/package.sh $(with windows && echo --windows); then status=0; else status=$?; fi
+    # Into the build directories: a test run leaves nothing else in the clone.
+    if sh scripts/package.sh $(with windows && echo --windows) --out build-package/dist; then status=0; else status=$?; fi
     counted "packages" "$status"
 fi
 finish

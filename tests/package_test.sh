@@ -39,10 +39,19 @@ if [ "$engine" = --use ]; then
         got=$(echo "$query" | isql-fb -q -m "$db" | awk 'NF {printf "%s=%s ", $1, $2}')
         check "$script.sql, package $how, one call of each function" "$got" "D=9 Y=0 L=3 S=abc F=ab P=007 "
     done
-    # The packaged tool, on that engine, with the packaged modules.
-    "$prefix/usr/bin/morvanfn-upgrade" --firebird "$FB_LIB" \
-        --udr "$prefix/$fb/plugins/udr/libmorvanfn_udr.so" check "$work/declare_udr.fdb" > "$work/tool.out" 2>&1 || true
+    # The packaged tool, on that engine (its own default where the engine is
+    # Debian's), with the packaged UDR module: it checks the packaged
+    # declarations, and restores a backup of the UDF's onto the UDR.
+    tool="$prefix/usr/bin/morvanfn-upgrade"
+    [ "$FB_LIB" = "/$fb" ] || tool="$tool --firebird $FB_LIB"
+    $tool --udr "$prefix/$fb/plugins/udr/libmorvanfn_udr.so" check "$work/declare_udr.fdb" > "$work/tool.out" 2>&1 || true
     check "the packaged morvanfn-upgrade checks the packaged declarations" "$(grep -c '^morvanfn-upgrade:       safe$' "$work/tool.out")" 6
+    gbak -b "$work/declare.fdb" "$work/declare.fbk"
+    rm -f "$work/restored.fdb"
+    if $tool --udr "$prefix/$fb/plugins/udr/libmorvanfn_udr.so" restore "$work/declare.fbk" "$work/restored.fdb" \
+        > "$work/restore.out" 2>&1; then status=0; else status=$?; cat "$work/restore.out"; fi
+    got=$(echo "$query" | isql-fb -q -m "$work/restored.fdb" | awk 'NF {printf "%s=%s ", $1, $2}')
+    check "the packaged morvanfn-upgrade restores a backup of the UDFs onto the UDR" "$status $got" "0 D=9 Y=0 L=3 S=abc F=ab P=007 "
     [ $fail = 0 ]
     exit
 fi

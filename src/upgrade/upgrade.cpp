@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -687,13 +688,28 @@ int run_step(const std::vector<std::string> &a, const Options &options, const Ho
     // working directory: the run's root, where lib/ has none.
     change_directory(a[1]);
     Step step(layout, a[1], hooks);
-    if (a[0] == "meta")
-        return step_meta(step, a);
-    if (a[0] == "restore")
-        return step_restore(step, a);
-    if (a[0] == "finish")
-        return step_finish(step, a);
-    throw Failure("no step " + a[0]);
+    int status = exit_failed;
+    try {
+        if (a[0] == "meta")
+            status = step_meta(step, a);
+        else if (a[0] == "restore")
+            status = step_restore(step, a);
+        else if (a[0] == "finish")
+            status = step_finish(step, a);
+        else
+            throw Failure("no step " + a[0]);
+    } catch (const std::exception &e) {
+        std::cerr << program << ": FAILED: " << e.what() << std::endl;
+    }
+    // Every attachment is detached by now, and a service has detached from
+    // its database before it says it has finished; but its thread may still
+    // be running engine code, and returning from main let an exit handler
+    // (the trace plugin's) unload the engine under it, as would a shutdown
+    // (SIGSEGV, now and then, with Debian's 3.0.11).  The process ends here,
+    // its output flushed, running no exit handler.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
 }
 
 // --- the parent: a restore ------------------------------------------------------
@@ -790,6 +806,11 @@ StepResult run_child(const std::vector<std::string> &arguments, Progress *progre
     result.status = child.wait();
     if (stop_requested())
         throw Stopped();
+    // A step that ended without a word: say how (a signal, say).
+    if (result.status != exit_done && result.status != exit_attention && result.status != exit_denied &&
+        result.status != exit_failed)
+        say("the step " + arguments[arguments.size() > 4 ? 5 : 0] + " ended with status " + std::to_string(result.status) +
+            (result.status > 128 ? " (signal " + std::to_string(result.status - 128) + ")" : ""));
     return result;
 }
 
@@ -983,6 +1004,7 @@ int in_place(const Options &options, const Hooks &hooks)
     if (report_check(db, out) && status == exit_done)
         status = exit_attention;
     db.detach();
+    client.shutdown();
     return status;
 }
 

@@ -59,7 +59,7 @@ rm -f "$db"
 seconds() {
     start=$(date +%s.%N)
     "$@" > "$work/last.log" 2>&1 || { cat "$work/last.log"; exit 1; }
-    echo "$(date +%s.%N) - $start" | bc
+    awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f\n", b - a }'
 }
 plain= tool=
 for i in $(seq "$repeat"); do
@@ -76,4 +76,4 @@ done
 median() { echo "$@" | tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 mp=$(median $plain) mt=$(median $tool)
 echo "restore of $rows rows with three expression indexes on $FB_ENGINE: plain $mp s, morvanfn-upgrade $mt s," \
-    "ratio $(echo "scale=2; $mt / $mp" | bc) (median of $repeat, alternating)"
+    "ratio $(awk -v t="$mt" -v p="$mp" 'BEGIN { printf "%.2f", t / p }') (median of $repeat, alternating)"

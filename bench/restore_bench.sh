@@ -21,7 +21,7 @@ work=${4:-$build/bench/restore-$FB_ENGINE}
 rm -rf "$work"
 mkdir -p "$work/modules" "$work/out"
 cp "$build/morvanfn.so" "$build/libmorvanfn_udr.so" "$work/modules/"
-sh "$top/scripts/firebird.sh" "$FB_ENGINE" root "$work/root" "$work/modules" "Providers = $FB_PROVIDER" \
+sh "$top/scripts/firebird.sh" "$FB_ENGINE" root "$work/root" "$work/modules" \
     "DefaultDbCachePages = 20000"
 cp "$work/modules/libmorvanfn_udr.so" "$work/root/udr/"
 export FIREBIRD="$work/root" FIREBIRD_LOCK="$work/root/lock" FIREBIRD_TMP="$work/root/tmp" ISC_USER=SYSDBA

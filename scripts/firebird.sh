@@ -28,7 +28,11 @@
 #                         runs embedded, reads no system configuration and needs
 #                         no server.  UDF is the UdfAccess value, "None" or
 #                         directories separated by ';'; LINEs are more
-#                         firebird.conf lines (default: embedded only).  UDR
+#                         firebird.conf lines.  Only this engine's provider
+#                         is loaded (embedded only) unless a LINE sets
+#                         Providers; the client library may be another
+#                         line's (Debian 13's is 4.0 alone), so it is always
+#                         named.  UDR
 #                         modules are looked for in $FB_UDR_MODULES, by default
 #                         DIR/udr (DIR/plugins/udr on Windows).
 #   wine PROGRAM ...      run a Windows program in the project's wine prefix
@@ -278,7 +282,7 @@ case $command in
         {
             printf 'UdfAccess = %s\n' "$access"
             [ "$platform" = windows ] || printf 'TempDirectories = %s\n' "$root/tmp"
-            if [ $# -eq 0 ]; then printf 'Providers = %s\n' "$provider"; fi
+            case "$*" in *Providers*) ;; *) printf 'Providers = %s\n' "$provider" ;; esac
             for l in "$@"; do printf '%s\n' "$l"; done
         } > "$root/firebird.conf"
         if [ "$platform" = linux ]; then

@@ -36,7 +36,7 @@ check() {
     if [ $# -gt 5 ]; then
         session=$6 want="$want$7 " conf=$work/root-$6
         [ -d "$conf" ] || sh "$here/../scripts/firebird.sh" "$FB_ENGINE" root "$conf" "$build" \
-            "Providers = $FB_PROVIDER" "DefaultTimeZone = $6"
+            "DefaultTimeZone = $6"
     fi
     got=$(echo "SET LIST ON; SELECT FN_SHORTDATE() AS d, FN_CURRYR() AS y, CURRENT_DATE AS c FROM RDB\$DATABASE;" |
         FIREBIRD=$conf FIREBIRD_LOCK=$conf/lock TZ=$1 FAKETIME_DONT_FAKE_MONOTONIC=1 timeout 60 faketime "$2" isql-fb -q "$db" |

@@ -8,6 +8,9 @@
 # functions with the packaged scripts and calls each once.
 # usage: package_test.sh ENGINE BUILD_DIR   (ENGINE: debian3.0, linux4.0, ...)
 set -eu
+# Built under the umask Debian 13 gives its users: what the package holds
+# must not depend on it.
+umask 002
 engine=$1
 version=$(echo "$engine" | sed 's/^[a-z]*//')
 here=$(cd "$(dirname "$0")" && pwd)

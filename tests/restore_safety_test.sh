@@ -6,8 +6,10 @@
 #     MY IDX and *, built by the tool after the switch: T2 keeps its rows,
 #     each index is active under its own name;
 #   a foreign library named by its path, used by an expression index: the
-#     restore refuses it while the library is there, and, once it is gone,
-#     restores with the index inactive and named; it never runs;
+#     restore refuses it while the library is there, or where anyone could
+#     put it back, and, once it is gone from a directory of this user's (or
+#     of their own group's), restores with the index inactive and named; it
+#     never runs;
 #   a file that appears at the target while the restore runs: left as it is;
 #   two runs on one target: the second refuses at once, the first finishes;
 #   SIGTERM and SIGINT: the run stops and leaves nothing; SIGKILL: the next
@@ -122,6 +124,19 @@ expect "a library the backup names by a path, there: refused" "$s $([ -e "$work/
 expect "naming it" "$(grep -c "names by the path $evil/evil.so\|named by the path $evil/evil.so" "$work/foreign.log")" 1
 expect "it never ran" "$([ -e "$MORVANFN_EVIL_MARK" ] && echo ran || echo 'never ran')" "never ran"
 mv "$evil" "$evil.away"
+# Gone, but where anyone could put it back: refused.
+chmod o+w "$work"
+if tool restore "$work/foreign.fbk" "$work/out/foreign.fdb" > "$work/foreign-open.log" 2>&1; then s=0; else s=$?; fi
+chmod o-w "$work"
+expect "gone from a directory anyone may write: refused" "$s $(grep -c "$work is writable by others" "$work/foreign-open.log")" "1 1"
+# Writable by a group of this user alone, as umask 002 leaves a directory
+# under Debian's user-private groups: as safe as this user's own.
+if [ -z "$(getent group "$(id -g)" | cut -d: -f4)" ] && [ "$(getent passwd | awk -F: -v g="$(id -g)" '$4 == g' | wc -l)" = 1 ]; then
+    chmod g+w "$work"
+else
+    echo "(group $(id -gn) is not this user's alone: the directory is made not group-writable)"
+    chmod g-w "$work"
+fi
 if tool restore "$work/foreign.fbk" "$work/out/foreign.fdb" > "$work/foreign-gone.log" 2>&1; then s=0; else s=$?; fi
 mv "$evil.away" "$evil"
 expect "gone: restored, the index left for the DBA" "$s $(value "$work/out/foreign.fdb" 'SELECT COUNT(*) FROM T2;')" "2 1"

@@ -24,7 +24,8 @@ password=morvanfn-test
 rm -rf "$work"
 mkdir -p "$work"
 sh "$here/../scripts/firebird.sh" "$FB_ENGINE" root "$root" "$build" \
-    "RemoteServicePort = $port" "RemoteBindAddress = 127.0.0.1" "SecurityDatabase = $root/security.fdb"
+    "RemoteServicePort = $port" "RemoteBindAddress = 127.0.0.1" "SecurityDatabase = $root/security.fdb" \
+    "Providers = Remote, $FB_PROVIDER"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp"
 
 # The security database and the test database, made embedded before the

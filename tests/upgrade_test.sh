@@ -86,7 +86,7 @@ if [ "$FB_LINE" = 3.0 ]; then
 fi
 # Classic: several processes at one database (the switch beside another).
 sh "$top/scripts/firebird.sh" "$FB_ENGINE" root "$root" "$([ "$FB_LINE" = 3.0 ] && echo "$modules;$legacy" || echo None)" \
-    "Providers = $FB_PROVIDER" "ServerMode = Classic"
+    "ServerMode = Classic"
 cp "$build/libmorvanfn_udr.so" "$root/udr/"
 export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" FIREBIRD_TMP="$root/tmp"
 

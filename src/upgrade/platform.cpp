@@ -21,7 +21,9 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <sys/file.h>
@@ -654,6 +656,33 @@ bool lock_held(const std::string &path)
     return held;
 }
 
+// A group that only OWNER is in: no one else can write through it.  This is
+// the user-private group Debian gives each user, whose directories are
+// group-writable under umask 002 (Debian 13's default); a group of no one is
+// not counted as one (setgid programs use those).
+static bool owners_own_group(gid_t gid, uid_t owner)
+{
+    const struct passwd *o = getpwuid(owner);
+    if (!o)
+        return false;
+    const std::string owner_name = o->pw_name;
+    bool member = o->pw_gid == gid;
+    const struct group *g = getgrgid(gid);
+    if (!g)
+        return false;
+    for (char **name = g->gr_mem; *name; ++name) {
+        if (owner_name != *name)
+            return false;
+        member = true;
+    }
+    setpwent();
+    bool alone = true;
+    for (const struct passwd *p; alone && (p = getpwent());)
+        alone = p->pw_gid != gid || p->pw_uid == owner;
+    endpwent();
+    return member && alone;
+}
+
 std::optional<std::string> unsafe_library_directory(const std::string &dir, std::vector<std::string> &made)
 {
     (void)made;
@@ -662,9 +691,10 @@ std::optional<std::string> unsafe_library_directory(const std::string &dir, std:
     if (entry_exists(dir) && !is_directory(dir))
         return "it is not a directory";
     // Nothing may appear there while the restore runs.  The directory, or
-    // the one it would be made in, writable by root or this user alone;
-    // above it, each directory too, or sticky (as /tmp) with the entry on
-    // this path root's or this user's, which no one else may then replace.
+    // the one it would be made in, writable by root or this user alone (or
+    // by a group of theirs alone); above it, each directory too, or sticky
+    // (as /tmp) with the entry on this path root's or this user's, which no
+    // one else may then replace.
     std::string d = dir;
     while (!entry_exists(d) && d != "/")
         d = directory_of(d);
@@ -678,7 +708,8 @@ std::optional<std::string> unsafe_library_directory(const std::string &dir, std:
             return d + " is a symbolic link, which this tool does not follow";
         if (!owned(st))
             return d + " belongs to another user, who could put a library there";
-        const bool others_write = st.st_mode & (S_IWGRP | S_IWOTH);
+        const bool others_write =
+            (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && !owners_own_group(st.st_gid, st.st_uid));
         if (others_write && (first || !(st.st_mode & S_ISVTX) || !owned(below)))
             return d + " is writable by others, who could put a library there";
         if (d == "/")

@@ -425,6 +425,13 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
     std::string table;
     const std::string restoring = "restoring data for table ", cannot = "cannot commit index ", error = "ERROR:";
     std::string failed_index, why;
+    // gbak pads a name with blanks, which count for nothing in a name.
+    auto name_at = [](const std::string &line, size_t from) {
+        std::string name = line.substr(from);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\r'))
+            name.pop_back();
+        return name;
+    };
     auto index_failed = [&] {
         if (!failed_index.empty())
             emit({"value", "failed_index", failed_index, why});
@@ -453,13 +460,11 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
             }
             index_failed();
             if (r != std::string::npos) {
-                table = line->substr(r + restoring.size());
+                table = name_at(*line, r + restoring.size());
                 ++tables;
                 rows = 0;
             } else if (c != std::string::npos) {
-                failed_index = line->substr(c + cannot.size());
-                while (!failed_index.empty() && (failed_index.back() == ' ' || failed_index.back() == '\r'))
-                    failed_index.pop_back();
+                failed_index = name_at(*line, c + cannot.size());
                 continue;
             } else if (line->find(" records restored") != std::string::npos) {
                 rows = std::strtoull(line->c_str() + line->find_first_not_of(" gbak:"), nullptr, 10);

@@ -888,7 +888,8 @@ int restore(const Options &options)
         const auto why = why_not(found.denied, made.dirs);
         if (why || attempt > 20) {
             say("the backup declares a UDF whose module is named by the path " + found.denied + ":");
-            say("restoring it would need the engine to load a library from there, and " + *why + ";");
+            say("restoring it would need the engine to load a library from there, and " +
+                (why ? *why : "the backup names more such directories than this tool allows") + ";");
             say("this tool never lets the engine load a library that a backup names. Nothing was made. "
                 "Declare that function on the old server with a module name alone");
             say("(or drop it), back up again, and restore that backup.");

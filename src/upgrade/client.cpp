@@ -56,6 +56,18 @@ unsigned little_endian(const unsigned char *p, unsigned bytes)
 
 const unsigned CS_UTF8 = 4;
 
+// Ends obj with end (detach, free, rollback) where no error may escape, a
+// destructor's: if the engine refuses, the handle is released all the same.
+template <typename T, typename End> void end_quietly(Client &client, T *obj, End end)
+{
+    IStatus *raw = client.master->getStatus();
+    Status s(raw);
+    end(obj, &s);
+    if (raw->getState() & IStatus::STATE_ERRORS)
+        obj->release();
+    raw->dispose();
+}
+
 } // namespace
 
 const EngineError::Code *EngineError::find(intptr_t code) const
@@ -150,7 +162,7 @@ void Client::raise(IStatus *status)
 
 Attachment Client::attach(const std::string &database, const std::string &user, const std::string &password, unsigned dialect)
 {
-    Parameters dpb(*this, IXpbBuilder::DPB, isc_dpb_version1);
+    Parameters dpb(*this, IXpbBuilder::DPB);
     dpb.text(isc_dpb_user_name, user).text(isc_dpb_lc_ctype, "UTF8").integer(isc_dpb_sql_dialect, int(dialect));
     if (!password.empty())
         dpb.text(isc_dpb_password, password);
@@ -161,7 +173,7 @@ Attachment Client::attach(const std::string &database, const std::string &user, 
 
 Service Client::services(const std::string &user, const std::string &password)
 {
-    Parameters spb(*this, IXpbBuilder::SPB_ATTACH, isc_spb_current_version);
+    Parameters spb(*this, IXpbBuilder::SPB_ATTACH);
     spb.text(isc_spb_user_name, user);
     if (!password.empty())
         spb.text(isc_spb_password, password);
@@ -177,10 +189,10 @@ void Client::shutdown()
 
 // --- Parameters -------------------------------------------------------------
 
-Parameters::Parameters(Client &client, unsigned kind, unsigned char tag) : client_(client)
+// The builder starts each kind with its version itself.
+Parameters::Parameters(Client &client, unsigned kind) : client_(client)
 {
     builder_ = call(client_, [&](Status *s) { return client_.util->getXpbBuilder(s, kind, nullptr, 0); });
-    (void)tag; // the builder starts each kind with its version itself
 }
 
 Parameters::~Parameters()
@@ -225,22 +237,10 @@ Attachment::Attachment(Client &client, IAttachment *attachment, unsigned dialect
 
 Attachment::~Attachment()
 {
-    if (transaction_) {
-        IStatus *raw = client_.master->getStatus();
-        Status s(raw);
-        transaction_->rollback(&s);
-        if (raw->getState() & IStatus::STATE_ERRORS)
-            transaction_->release();
-        raw->dispose();
-    }
-    if (attachment_) {
-        IStatus *raw = client_.master->getStatus();
-        Status s(raw);
-        attachment_->detach(&s);
-        if (raw->getState() & IStatus::STATE_ERRORS)
-            attachment_->release();
-        raw->dispose();
-    }
+    if (transaction_)
+        end_quietly(client_, transaction_, [](ITransaction *t, Status *s) { t->rollback(s); });
+    if (attachment_)
+        end_quietly(client_, attachment_, [](IAttachment *a, Status *s) { a->detach(s); });
 }
 
 ITransaction *Attachment::transaction()
@@ -267,15 +267,7 @@ void Attachment::each(const std::string &sql, const std::vector<std::string> &pa
     struct Free {
         Client &c;
         IStatement *st;
-        ~Free()
-        {
-            IStatus *raw = c.master->getStatus();
-            Status s(raw);
-            st->free(&s);
-            if (raw->getState() & IStatus::STATE_ERRORS)
-                st->release();
-            raw->dispose();
-        }
+        ~Free() { end_quietly(c, st, [](IStatement *x, Status *s) { x->free(s); }); }
     } free_statement{client_, statement};
 
     // Every parameter a UTF8 VARCHAR of its own length, every column a UTF8
@@ -327,13 +319,17 @@ void Attachment::each(const std::string &sql, const std::vector<std::string> &pa
     IMessageMetadata *out = as_texts(out_meta, out_lengths);
     out_meta->release();
     std::vector<unsigned char> out_buffer(call(client_, [&](Status *s) { return out->getMessageLength(s); }));
+    std::vector<unsigned> offsets, null_offsets;
+    for (unsigned i = 0; i < out_count; ++i) {
+        offsets.push_back(call(client_, [&](Status *s) { return out->getOffset(s, i); }));
+        null_offsets.push_back(call(client_, [&](Status *s) { return out->getNullOffset(s, i); }));
+    }
     auto read_row = [&] {
         Row row;
         for (unsigned i = 0; i < out_count; ++i) {
-            const unsigned offset = call(client_, [&](Status *s) { return out->getOffset(s, i); });
-            const unsigned null_offset = call(client_, [&](Status *s) { return out->getNullOffset(s, i); });
+            const unsigned offset = offsets[i];
             int16_t null_flag;
-            std::memcpy(&null_flag, &out_buffer[null_offset], 2);
+            std::memcpy(&null_flag, &out_buffer[null_offsets[i]], 2);
             uint16_t length;
             std::memcpy(&length, &out_buffer[offset], 2);
             if (null_flag)
@@ -438,14 +434,8 @@ void Attachment::detach()
 
 Service::~Service()
 {
-    if (service_) {
-        IStatus *raw = client_.master->getStatus();
-        Status s(raw);
-        service_->detach(&s);
-        if (raw->getState() & IStatus::STATE_ERRORS)
-            service_->release();
-        raw->dispose();
-    }
+    if (service_)
+        end_quietly(client_, service_, [](IService *x, Status *s) { x->detach(s); });
 }
 
 void Service::start(Parameters &spb)

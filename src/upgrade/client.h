@@ -55,7 +55,7 @@ class Client;
 // A parameter buffer (DPB, SPB) built with the client's own builder.
 class Parameters {
 public:
-    Parameters(Client &client, unsigned kind, unsigned char tag = 0);
+    Parameters(Client &client, unsigned kind);
     Parameters(const Parameters &) = delete;
     Parameters &operator=(const Parameters &) = delete;
     ~Parameters();

@@ -254,16 +254,14 @@ void remove_tree(const std::string &path)
     }
 }
 
-void mirror(const std::string &from, const std::string &to)
+namespace {
+// A hard link to the file from where the file system allows one, else a copy.
+void link_or_copy(const std::string &from, const std::string &to)
 {
-    if (is_directory(from)) {
-        make_directory(to);
-        for (const std::string &n : entries(from))
-            mirror(join(from, n), join(to, n));
-    } else if (!CreateHardLinkA(to.c_str(), from.c_str(), nullptr)) {
+    if (!CreateHardLinkA(to.c_str(), from.c_str(), nullptr))
         copy_file(from, to);
-    }
 }
+} // namespace
 
 bool publish(const std::string &scratch, const std::string &target)
 {
@@ -577,23 +575,20 @@ void remove_tree(const std::string &path)
     }
 }
 
-void mirror(const std::string &from, const std::string &to)
+namespace {
+// A hard link to the file from where the file system allows one, else a
+// copy.  Links are followed: Debian links the messages and intl's
+// configuration from /etc.  Copies, never symbolic links: Firebird 4
+// refuses a module reached through one.
+void link_or_copy(const std::string &from, const std::string &to)
 {
-    // Links are followed: Debian links the messages and intl's
-    // configuration from /etc.  Copies, never links: Firebird 4 refuses a
-    // module reached through a symbolic link.
-    if (is_directory(from)) {
-        make_directory(to);
-        for (const std::string &n : entries(from))
-            mirror(join(from, n), join(to, n));
-        return;
-    }
     char *resolved = realpath(from.c_str(), nullptr);
     const std::string source = resolved ? resolved : from;
     std::free(resolved);
     if (link(source.c_str(), to.c_str()) != 0)
         copy_file(source, to);
 }
+} // namespace
 
 bool publish(const std::string &scratch, const std::string &target)
 {
@@ -783,10 +778,7 @@ std::optional<std::string> Child::line(bool &ended)
             return std::nullopt;
         }
         pollfd p = {out_, POLLIN, 0};
-        const int ready = poll(&p, 1, 200);
-        if (ready < 0 && errno == EINTR)
-            return std::nullopt;
-        if (ready <= 0)
+        if (poll(&p, 1, 200) <= 0)
             return std::nullopt;
         char chunk[4096];
         const ssize_t got = read(out_, chunk, sizeof chunk);
@@ -841,6 +833,15 @@ std::optional<std::string> default_firebird_root()
 }
 
 #endif
+
+void mirror(const std::string &from, const std::string &to)
+{
+    if (!is_directory(from))
+        return link_or_copy(from, to);
+    make_directory(to);
+    for (const std::string &n : entries(from))
+        mirror(join(from, n), join(to, n));
+}
 
 bool stop_requested()
 {

@@ -29,8 +29,8 @@ bool is_file(const std::string &path);
 std::vector<std::string> entries(const std::string &dir);
 // Removes path and what is below it; a link is removed, never followed.
 void remove_tree(const std::string &path);
-// Makes to a copy of from's files and directories (those named, or all),
-// with hard links where the file system allows them.
+// Makes to a copy of from, a file or a directory and all below it, with hard
+// links where the file system allows them.
 void mirror(const std::string &from, const std::string &to);
 void make_directory(const std::string &path);
 void write_file(const std::string &path, const std::string &text);

@@ -207,13 +207,6 @@ bool remote(const std::string &database)
 
 // --- a run's private engine root ------------------------------------------------
 
-// The directories the engine may look in for a UDF module, as firebird.conf
-// writes them: an empty one of the run's own (no UDF runs during a restore:
-// the UDR computes every key of the expression indexes on this library's
-// functions once, after the switch), the run's lib/ (Linux tries "lib" + a
-// path as a path relative to the root, and loads it relative to the step's
-// working directory, the run's root), and the directories named by the
-// backup that hold nothing to load.
 // A directory as firebird.conf and plugins.conf can hold it: none of the
 // characters their syntax gives a meaning (; separates directories, # starts
 // a comment, $( a macro, quotes and = their own), no control character,
@@ -237,6 +230,13 @@ std::string configurable_or_fail(const std::string &path, const std::string &wha
 
 struct RunRoot {
     std::string path;
+    // The directories the engine may look in for a UDF module, as
+    // firebird.conf writes them: an empty one of the run's own (no UDF runs
+    // during a restore: the UDR computes every key of the expression indexes
+    // on this library's functions once, after the switch), the run's lib/
+    // (Linux tries "lib" + a path as a path relative to the root, and loads
+    // it relative to the step's working directory, the run's root), and the
+    // directories named by the backup that hold nothing to load.
     std::vector<std::string> udf_directories;
     std::optional<TargetLock> lock;
     void configure(const Layout &layout) const;
@@ -279,17 +279,17 @@ void make_run_root(RunRoot &run, const Layout &layout)
         make_directory(join(run.path, dir));
     // The engine's files, linked or copied: the engine runs from here.
     make_directory(join(run.path, "plugins"));
-    const std::string plugins = join(layout.root, "plugins");
-    for (const std::string &n : entries(plugins))
-        if (is_file(join(plugins, n)))
-            mirror(join(plugins, n), join(join(run.path, "plugins"), n));
+    auto mirror_files = [&](const char *dir) {
+        const std::string from = join(layout.root, dir);
+        for (const std::string &n : entries(from))
+            if (is_file(join(from, n)))
+                mirror(join(from, n), join(join(run.path, dir), n));
+    };
+    mirror_files("plugins");
+    mirror_files("lib");
     for (const char *dir : {"intl", "tzdata"})
         if (is_directory(join(layout.root, dir)))
             mirror(join(layout.root, dir), join(run.path, dir));
-    if (is_directory(join(layout.root, "lib")))
-        for (const std::string &n : entries(join(layout.root, "lib")))
-            if (is_file(join(join(layout.root, "lib"), n)))
-                mirror(join(join(layout.root, "lib"), n), join(join(run.path, "lib"), n));
     for (const std::string &n : entries(layout.root)) {
         const std::string f = join(layout.root, n);
         const bool wanted = n.size() > 4 && (n.substr(n.size() - 4) == ".msg" || n.substr(n.size() - 4) == ".dll" ||
@@ -392,6 +392,8 @@ void require(const TargetLock &lock, const Target &target)
 
 // --- the steps, each in a process of its own ---------------------------------
 
+// The client library of the layout's Firebird, loaded, for a step or for
+// check and switch.
 struct Step {
     Client client;
     explicit Step(const Layout &layout, const std::string &run, const Hooks &hooks) : client(layout.client)
@@ -607,25 +609,21 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     Client &client = step.client;
     const std::string &database = a[2], &owner = a[3];
     bool attention = false;
-    {
-        // A restore that could not build an index leaves the database
-        // shut down: brought online first, with the index inactive.
-        Attachment probe = client.attach(database, owner, "", 3);
-        const std::string mode = or_null(probe.query("SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE")[0][0]);
-        probe.detach();
-        if (mode != "0") {
-            Service service = client.services(owner, "");
-            Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
-            spb.tag(isc_action_svc_properties).text(isc_spb_dbname, database);
-            spb.integer(isc_spb_options, isc_spb_prp_db_online);
-            service.start(spb);
-            for (bool finished = false; !finished;)
-                service.next_line(finished);
-        }
-    }
     Attachment probe = client.attach(database, owner, "", 3);
+    const std::string mode = or_null(probe.query("SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE")[0][0]);
     const unsigned dialect = probe.database_dialect();
     probe.detach();
+    // A restore that could not build an index leaves the database shut
+    // down: brought online first, with the index inactive.
+    if (mode != "0") {
+        Service service = client.services(owner, "");
+        Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
+        spb.tag(isc_action_svc_properties).text(isc_spb_dbname, database);
+        spb.integer(isc_spb_options, isc_spb_prp_db_online);
+        service.start(spb);
+        for (bool finished = false; !finished;)
+            service.next_line(finished);
+    }
     // The rules run as isql runs them, in the database's dialect.
     Attachment db = client.attach(database, owner, "", dialect);
     step_says("switching the UDFs declared on morvanfn to morvanfn_udr:");
@@ -635,10 +633,9 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     // The indexes the restore could not build without the UDFs, now that
     // the functions work; every name quoted, whatever the backup called it,
     // in the database's dialect (dialect 1 changes no metadata in another).
-    Attachment &own = db;
     for (size_t i = 4; i < a.size(); ++i) {
-        const auto state = own.query("SELECT COALESCE(RDB$INDEX_INACTIVE, 0) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?", {a[i]});
-        own.commit();
+        const auto state = db.query("SELECT COALESCE(RDB$INDEX_INACTIVE, 0) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?", {a[i]});
+        db.commit();
         if (state.empty() || or_null(state[0][0]) == "0")
             continue;
         const auto name = sql_name(a[i], dialect);
@@ -647,11 +644,11 @@ int step_finish(Step &step, const std::vector<std::string> &a)
             continue;
         }
         try {
-            own.execute("ALTER INDEX " + *name + " ACTIVE");
-            own.commit();
+            db.execute("ALTER INDEX " + *name + " ACTIVE");
+            db.commit();
             step_says("index " + a[i] + " built with the UDR");
         } catch (const EngineError &e) {
-            own.rollback();
+            db.rollback();
             step_says("index " + a[i] + " could not be built: " + e.what());
         }
     }
@@ -661,11 +658,11 @@ int step_finish(Step &step, const std::vector<std::string> &a)
 
     // The truth, from the catalogue: indexes, owner, users, online.
     std::vector<std::string> inactive;
-    for (const Row &r : own.query("SELECT CAST(TRIM(RDB$INDEX_NAME) AS VARCHAR(63) CHARACTER SET UTF8), "
+    for (const Row &r : db.query("SELECT CAST(TRIM(RDB$INDEX_NAME) AS VARCHAR(63) CHARACTER SET UTF8), "
                                   "CAST(TRIM(RDB$RELATION_NAME) AS VARCHAR(63) CHARACTER SET UTF8) FROM RDB$INDICES "
                                   "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 ORDER BY 1"))
         inactive.push_back(or_null(r[0]) + " on " + or_null(r[1]));
-    const auto active = own.query("SELECT COUNT(*) FROM RDB$INDICES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
+    const auto active = db.query("SELECT COUNT(*) FROM RDB$INDICES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
                                   "AND COALESCE(RDB$INDEX_INACTIVE, 0) = 0");
     std::string list;
     for (const std::string &i : inactive)
@@ -676,11 +673,11 @@ int step_finish(Step &step, const std::vector<std::string> &a)
         for (const std::string &n : inactive)
             if (n.rfind(a[i] + " on ", 0) == 0)
                 attention = true;
-    const auto mon = own.query("SELECT CAST(TRIM(MON$OWNER) AS VARCHAR(63) CHARACTER SET UTF8), MON$SHUTDOWN_MODE FROM MON$DATABASE");
+    const auto mon = db.query("SELECT CAST(TRIM(MON$OWNER) AS VARCHAR(63) CHARACTER SET UTF8), MON$SHUTDOWN_MODE FROM MON$DATABASE");
     emit({"value", "database_owner", or_null(mon[0][0])});
     if (or_null(mon[0][1]) != "0")
         throw Failure("the database is not online (shutdown mode " + or_null(mon[0][1]) + ")");
-    own.commit();
+    db.commit();
     db.detach();
     return attention ? exit_attention : exit_done;
 }
@@ -814,7 +811,7 @@ StepResult run_child(const std::vector<std::string> &arguments, Progress *progre
     // A step that ended without a word: say how (a signal, say).
     if (result.status != exit_done && result.status != exit_attention && result.status != exit_denied &&
         result.status != exit_failed)
-        say("the step " + arguments[arguments.size() > 4 ? 5 : 0] + " ended with status " + std::to_string(result.status) +
+        say("the step " + arguments[arguments.size() > 5 ? 5 : 0] + " ended with status " + std::to_string(result.status) +
             (result.status > 128 ? " (signal " + std::to_string(result.status - 128) + ")" : ""));
     return result;
 }
@@ -990,9 +987,8 @@ int in_place(const Options &options, const Hooks &hooks)
         if (user.empty())
             user = "SYSDBA";
     }
-    Client client(layout.client);
-    if (hooks.client_loaded)
-        hooks.client_loaded(client.module(), run.path.c_str());
+    Step step(layout, run.path, hooks);
+    Client &client = step.client;
     Attachment probe = client.attach(name, user, password, 3);
     say("engine: " + probe.engine_version() + (remote(database) ? "" : " (embedded)"));
     const unsigned dialect = probe.database_dialect();

@@ -4,7 +4,7 @@
 # a package whose name carries a version (clang's runtime) is found from
 # the suite's own dependencies, never written down for one suite.
 # usage: scripts/deps.sh GROUP...
-#   build engine test bench pip windows package
+#   build engine test bench pip windows
 set -eu
 
 sudo=
@@ -40,7 +40,6 @@ for group in "$@"; do
             packages="$packages googletest libgtest-dev faketime clang lintian ${clang:+libclang-rt-$clang-dev}" ;;
         bench)   packages="$packages libbenchmark-dev gnuplot-nox python3" ;;
         pip)     packages="$packages python3-pip" ;;
-        package) packages="$packages cmake g++ make binutils dpkg-dev file" ;;
         # Both wines before wine's prefix is made, or it lacks the 32-bit
         # half: the 32-bit one from the i386 architecture.
         windows)

@@ -153,9 +153,6 @@ else
 fi
 case $line in 3.0) provider=Engine12 ;; *) provider=Engine13 ;; esac
 if [ "$platform" = windows ]; then engine_file=$lib/plugins/$(echo "$provider" | tr E e).dll; else engine_file=$lib/plugins/lib$provider.so; fi
-# One wine prefix for every Windows engine, outside the clone: a 64-bit one
-# runs the 32-bit engines too.
-wine_prefix=$cache/wine
 # The official Linux builds of 3.0 and 4.0 ask for libtommath.so.0 (Debian
 # ships .so.1, the same interface) and 3.0 for libncurses.so.5, of which it
 # uses nothing: links of those names in a directory of their own.

@@ -14,6 +14,14 @@
 # fbsql [-utf8] [-create] DATABASE [SCRIPT ...]
 #   On a Windows engine: the tests' fbsql.exe under wine in that root,
 #   given Linux paths (wine's Z: is /), its output without CRs.
+#
+# rows FILE
+#   The lines isql and fbsql print alike: each row's NAME value line and
+#   each "Statement failed" line, in order.
+#
+# ok WHAT, fail WHAT, expect WHAT GOT PATTERN
+#   A suite's checks, one line each; fail (and expect, when GOT does not
+#   match the shell PATTERN) sets failed=1.
 engine_root() {
     _root=$1 _build=$2 _udf=$3
     shift 3
@@ -38,6 +46,15 @@ engine_root() {
     export ISC_USER
     unset ISC_PASSWORD
 }
+
+rows() {
+    awk '/^Statement failed, SQLSTATE = / { print; next }
+         length($0) >= 32 && substr($0, 1, 32) ~ /^[A-Z][A-Z0-9_$]* +$/ { print }' "$1"
+}
+
+ok() { echo "ok     $1"; }
+fail() { echo "FAILED $1"; failed=1; }
+expect() { case $2 in $3) ok "$1: $2" ;; *) fail "$1: got '$2', want '$3'" ;; esac; }
 
 windows_path() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 

@@ -27,11 +27,7 @@ work=$build/safetytest/$FB_ENGINE
 rm -rf "$work"
 mkdir -p "$work/modules" "$work/out"
 failed=0
-ok() { echo "ok     $1"; }
-fail() { echo "FAILED $1"; failed=1; }
-expect() { # what, got, pattern
-    case $2 in $3) ok "$1: $2" ;; *) fail "$1: got '$2', want '$3'" ;; esac
-}
+. "$here/engine_root.sh"
 value() { echo "SET LIST ON; $2" | isql-fb -q -m "$1" 2>&1 | awk 'NF >= 2 { $1 = ""; print substr($0, 2); exit }'; }
 # This library as a DBA installs it, apart from everything else.
 cp "$build/morvanfn.so" "$build/libmorvanfn_udr.so" "$work/modules/"

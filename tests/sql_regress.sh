@@ -45,11 +45,6 @@ if [ $# -eq 0 ]; then
     done
 fi
 
-# rows FILE: the lines both clients print alike, rows and failures.
-rows() {
-    awk '/^Statement failed, SQLSTATE = / { print; next }
-         length($0) >= 32 && substr($0, 1, 32) ~ /^[A-Z][A-Z0-9_$]* +$/ { print }' "$1"
-}
 failed=0 passed=0
 for test in "$@"; do
     db=$work/$(echo "$test" | tr a-z A-Z).FDB

@@ -40,12 +40,8 @@ root=$work/root
 rm -rf "$work"
 mkdir -p "$work"
 failed=0
-ok() { echo "ok     $1"; }
-fail() { echo "FAILED $1"; failed=1; }
+. "$here/engine_root.sh"
 isql() { isql-fb -q -m -ch UTF8 "$@" 2>&1 | grep -v '^-UDF: ' || true; }
-expect() { # what, got, pattern
-    case $2 in $3) ok "$1: $2" ;; *) fail "$1: got '$2', want '$3'" ;; esac
-}
 value() { echo "SET LIST ON; $2" | isql "$1" | awk 'NF >= 2 { $1 = ""; print substr($0, 2); exit }'; }
 # dependents NAME DATABASE WHEN: the objects' output, against the one
 # recorded under the UDF (tests/upgrade/NAME.out).

@@ -22,13 +22,7 @@ old=${FB_ENGINE%-*}-3.0
 rm -rf "$work"
 mkdir -p "$work"
 failed=0
-ok() { echo "ok     $1"; }
-fail() { echo "FAILED $1"; failed=1; }
-expect() { case $2 in $3) ok "$1: $2" ;; *) fail "$1: got '$2', want '$3'" ;; esac; }
-rows() {
-    awk '/^Statement failed, SQLSTATE = / { print; next }
-         length($0) >= 32 && substr($0, 1, 32) ~ /^[A-Z][A-Z0-9_$]* +$/ { print }' "$1"
-}
+. "$here/engine_root.sh"
 # The older installation's UDF directory, in wine's C: (one per engine:
 # engines run side by side).
 legacy_windows="C:\\Firebird_2_5_$FB_ENGINE\\UDF"
@@ -65,7 +59,6 @@ if diff -u "$work/expected.rows" "$work/udf.rows"; then ok "every dependent unde
 rm -rf "$(dirname "$legacy")"
 
 # 2. This engine, with the tool.
-. "$here/engine_root.sh"
 engine_root "$work/new" "$build" udf
 cp "$build/upgrade_driver.exe" "$work/new/"
 win() { windows_path "$1"; }

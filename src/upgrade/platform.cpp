@@ -74,13 +74,19 @@ std::string join(const std::string &dir, const std::string &name)
     return dir + (last == '/' || last == separator ? "" : std::string(1, separator)) + name;
 }
 
-std::string directory_of(const std::string &path)
+// Where the last separator of path is (Windows takes / as well as \).
+static size_t last_separator(const std::string &path)
 {
 #ifdef _WIN32
-    const size_t at = path.find_last_of("\\/");
+    return path.find_last_of("\\/");
 #else
-    const size_t at = path.find_last_of('/');
+    return path.find_last_of('/');
 #endif
+}
+
+std::string directory_of(const std::string &path)
+{
+    const size_t at = last_separator(path);
     if (at == std::string::npos)
         return ".";
     if (at == 0)
@@ -94,11 +100,7 @@ std::string directory_of(const std::string &path)
 
 std::string name_of(const std::string &path)
 {
-#ifdef _WIN32
-    const size_t at = path.find_last_of("\\/");
-#else
-    const size_t at = path.find_last_of('/');
-#endif
+    const size_t at = last_separator(path);
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 

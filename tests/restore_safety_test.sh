@@ -36,10 +36,11 @@ tool() { "$build/morvanfn-upgrade" --firebird "$FB_LIB" --udr "$work/modules/lib
 tool_bg() { "$build/morvanfn-upgrade" --firebird "$FB_LIB" --udr "$work/modules/libmorvanfn_udr.so" "$@" & }
 # leftovers DIR NAME: what runs on NAME left in DIR.
 leftovers() { ls -a "$1" | grep -c "^\.$2\.morvanfn-" || true; }
-# scratch_appears DIR NAME: waits until a run's scratch database is there.
+# scratch_appears DIR NAME: waits until a run's scratch database is there,
+# in the run's own directory beside the target.
 scratch_appears() {
     for i in $(seq 600); do
-        ls -a "$1" | grep -q "^\.$2\.morvanfn-.*[0-9a-f]\.fdb$" && return 0
+        ls "$1/.$2.morvanfn-"*.d/database.fdb > /dev/null 2>&1 && return 0
         sleep 0.05
     done
     return 1
@@ -146,8 +147,10 @@ run=$!
 scratch_appears "$work/out" appears.fdb
 echo "someone else's" > "$target"
 if wait $run; then s=0; else s=$?; fi
-expect "a file that appeared at the target is left as it is" "$s $(cat "$target") $(leftovers "$work/out" appears.fdb)" "1 someone else's 0"
-expect "said so" "$(grep -c 'appeared at .*appears.fdb meanwhile' "$work/appears.log")" 1
+expect "a file that appeared at the target is left as it is, the finished database kept" \
+    "$s $(cat "$target") $(leftovers "$work/out" appears.fdb)" "1 someone else's 1"
+expect "said so, and where the finished database is" \
+    "$(grep -c "appeared at .*appears.fdb meanwhile: .* the finished database is $work/out/\.appears\.fdb\.morvanfn-.*\.d/database\.fdb" "$work/appears.log")" 1
 
 # --- two runs on one target ------------------------------------------------
 target=$work/out/twice.fdb

@@ -160,15 +160,19 @@ void Client::raise(IStatus *status)
     throw EngineError(message, std::move(codes), std::move(sqlstate));
 }
 
-Attachment Client::attach(const std::string &database, const std::string &user, const std::string &password, unsigned dialect)
+Attachment Client::attach(const std::string &database, const std::string &user, const std::string &password, unsigned dialect,
+                          bool read_only)
 {
     Parameters dpb(*this, IXpbBuilder::DPB);
     dpb.text(isc_dpb_user_name, user).text(isc_dpb_lc_ctype, "UTF8").integer(isc_dpb_sql_dialect, int(dialect));
+    dpb.integer(isc_dpb_no_db_triggers, 1);
+    if (read_only)
+        dpb.integer(isc_dpb_no_garbage_collect, 1);
     if (!password.empty())
         dpb.text(isc_dpb_password, password);
     IAttachment *attachment =
         call(*this, [&](Status *s) { return provider->attachDatabase(s, database.c_str(), dpb.length(), dpb.bytes()); });
-    return Attachment(*this, attachment, dialect);
+    return Attachment(*this, attachment, dialect, read_only);
 }
 
 Service Client::services(const std::string &user, const std::string &password)
@@ -185,6 +189,14 @@ Service Client::services(const std::string &user, const std::string &password)
 void Client::shutdown()
 {
     call(*this, [&](Status *s) { provider->shutdown(s, 5000, fb_shutrsn_signal); });
+}
+
+void Client::shutdown_quietly()
+{
+    IStatus *raw = master->getStatus();
+    Status s(raw);
+    provider->shutdown(&s, 5000, fb_shutrsn_signal);
+    raw->dispose();
 }
 
 // --- Parameters -------------------------------------------------------------
@@ -230,8 +242,8 @@ const unsigned char *Parameters::bytes()
 
 // --- Attachment -------------------------------------------------------------
 
-Attachment::Attachment(Client &client, IAttachment *attachment, unsigned dialect)
-    : client_(client), attachment_(attachment), dialect_(dialect)
+Attachment::Attachment(Client &client, IAttachment *attachment, unsigned dialect, bool read_only)
+    : client_(client), attachment_(attachment), dialect_(dialect), read_only_(read_only)
 {
 }
 
@@ -245,8 +257,14 @@ Attachment::~Attachment()
 
 ITransaction *Attachment::transaction()
 {
-    if (!transaction_)
-        transaction_ = call(client_, [&](Status *s) { return attachment_->startTransaction(s, 0, nullptr); });
+    if (!transaction_) {
+        // Concurrency; read-only for an attachment that writes nothing; a
+        // lock held by someone else waited for ten seconds, not for ever.
+        const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_concurrency, isc_tpb_wait,
+                                     static_cast<unsigned char>(read_only_ ? isc_tpb_read : isc_tpb_write),
+                                     isc_tpb_lock_timeout, 4, 10, 0, 0, 0};
+        transaction_ = call(client_, [&](Status *s) { return attachment_->startTransaction(s, sizeof tpb, tpb); });
+    }
     return transaction_;
 }
 
@@ -419,6 +437,15 @@ unsigned Attachment::database_dialect()
     if (buffer[0] != isc_info_db_sql_dialect)
         return 3;
     return little_endian(buffer + 3, little_endian(buffer + 1, 2));
+}
+
+void Attachment::cancel()
+{
+    IStatus *raw = client_.master->getStatus();
+    Status s(raw);
+    if (attachment_)
+        attachment_->cancelOperation(&s, fb_cancel_raise);
+    raw->dispose();
 }
 
 void Attachment::detach()

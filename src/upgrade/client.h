@@ -73,9 +73,16 @@ private:
 // One attachment, with a transaction of its own for what it runs.
 class Attachment {
 public:
-    Attachment(Client &client, Firebird::IAttachment *attachment, unsigned dialect);
+    Attachment(Client &client, Firebird::IAttachment *attachment, unsigned dialect, bool read_only);
     Attachment(const Attachment &) = delete;
     Attachment &operator=(const Attachment &) = delete;
+    Attachment(Attachment &&other) noexcept
+        : client_(other.client_), attachment_(other.attachment_), transaction_(other.transaction_),
+          dialect_(other.dialect_), read_only_(other.read_only_)
+    {
+        other.attachment_ = nullptr;
+        other.transaction_ = nullptr;
+    }
     ~Attachment();
     // Rows of a statement, every column read as text (NULL as nullopt);
     // params are texts, converted by the engine to what each place takes.
@@ -90,6 +97,8 @@ public:
     std::string engine_version();
     unsigned database_dialect();
     void detach();
+    // From another thread: the statement running fails with isc_cancelled.
+    void cancel();
 
 private:
     Firebird::ITransaction *transaction();
@@ -97,6 +106,7 @@ private:
     Firebird::IAttachment *attachment_;
     Firebird::ITransaction *transaction_ = nullptr;
     unsigned dialect_;
+    bool read_only_;
 };
 
 // The service manager: one action at a time, its output read line by line.
@@ -128,11 +138,18 @@ public:
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
     ~Client();
-    Attachment attach(const std::string &database, const std::string &user, const std::string &password, unsigned dialect);
+    // No trigger of the database fires on it (isc_dpb_no_db_triggers: no
+    // ON CONNECT, transaction or DDL trigger).  read_only: its transactions
+    // are read-only and the engine collects no garbage through it, so that
+    // it writes nothing.  Others wait for a lock ten seconds at most.
+    Attachment attach(const std::string &database, const std::string &user, const std::string &password, unsigned dialect,
+                      bool read_only = false);
     Service services(const std::string &user, const std::string &password);
     // Ends every attachment and service of this process (the embedded
     // engine's restore with them).
     void shutdown();
+    // The same where no error may escape (a destructor's).
+    void shutdown_quietly();
     void *module() const { return module_; }
 
     // The status wrapper every call goes through, and the error it holds.

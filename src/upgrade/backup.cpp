@@ -1,0 +1,228 @@
+// morvanfn-upgrade: the backup, read by the engine's service manager in a
+// step of its own (tool.h).
+//
+//   meta RUN BACKUP WORK WORK_ID           the metadata alone, as SYSDBA, into
+//                                          WORK/meta.fdb: the engine's version,
+//                                          owners, users, tables
+//   restore RUN BACKUP WORK WORK_ID OWNER  the whole backup, as OWNER, into
+//                                          WORK/database.fdb: the indexes it
+//                                          could not build
+//
+// WORK is the run's own directory beside the target, WORK_ID its identity:
+// each step checks that WORK is still that directory before the engine
+// makes a file there, and that the file it then attaches to is the one the
+// engine made.
+#include "tool.h"
+
+#include <ibase.h>
+
+#include <cstdlib>
+
+namespace upgrade {
+
+namespace {
+
+// gbak's "Database is not online due to failure to activate one or more
+// indices" (facility 12, message 246).
+const intptr_t gbak_not_online = 336330998;
+
+enum class Restored { done, indexes_left, denied };
+
+// A restore through the service manager, as user, its verbose output kept
+// in output (lines joined by \n); progress emitted as it comes.
+Restored restore_through_service(Client &client, const std::string &backup, const std::string &database,
+                                 const std::string &user, bool metadata_only, std::string &denied_path,
+                                 std::string &output)
+{
+    Service service = client.services(user, "");
+    Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
+    spb.tag(isc_action_svc_restore)
+        .text(isc_spb_bkp_file, backup)
+        .text(isc_spb_dbname, database)
+        .integer(isc_spb_options, isc_spb_res_create | (metadata_only ? isc_spb_res_metadata_only : 0));
+    // Verbose: the progress, and gbak's last word, which it says only once
+    // the whole backup has been read.
+    spb.integer(isc_spb_verbint, 20000);
+    service.start(spb);
+    bool read_to_the_end = false;
+    const std::string end = "finishing, closing, and going home";
+    const std::string restoring = "restoring data for table ";
+    unsigned tables = 0;
+    unsigned long long rows = 0;
+    std::string table;
+    try {
+        for (bool finished = false; !finished;) {
+            const auto line = service.next_line(finished);
+            if (!line)
+                continue;
+            output += *line + "\n";
+            if (line->find(end) != std::string::npos)
+                read_to_the_end = true;
+            if (metadata_only)
+                continue;
+            // Progress only: what is decided is read from the catalogue.
+            const size_t r = line->find(restoring);
+            if (r != std::string::npos) {
+                table = line->substr(r + restoring.size());
+                // gbak pads a name with blanks, which count for nothing in a name.
+                while (!table.empty() && (table.back() == ' ' || table.back() == '\r'))
+                    table.pop_back();
+                ++tables;
+                rows = 0;
+            } else if (line->find(" records restored") != std::string::npos) {
+                rows = std::strtoull(line->c_str() + line->find_first_not_of(" gbak:"), nullptr, 10);
+            } else {
+                continue;
+            }
+            emit({"progress", std::to_string(tables), std::to_string(rows), table});
+        }
+    } catch (const EngineError &e) {
+        if (const auto *access = e.find(isc_conf_access_denied))
+            if (access->arguments.size() == 2 && access->arguments[0] == "UDF/BLOB-filter module") {
+                denied_path = access->arguments[1];
+                return Restored::denied;
+            }
+        if (!e.has(gbak_not_online))
+            throw;
+        if (read_to_the_end)
+            return Restored::indexes_left;
+    }
+    if (!read_to_the_end)
+        throw Failure("the restore ended before the backup did (a truncated backup, or the first of several "
+                      "volumes): nothing was made");
+    return Restored::done;
+}
+
+// The run's work directory, checked to be the one the parent made.
+Directory work_directory(const std::string &path, const std::string &id)
+{
+    const auto now = identity_of(path);
+    if (!now || *now != id_from(id))
+        throw Failure(path + " is no longer this run's directory (moved, or replaced): nothing was made");
+    Directory work(path);
+    if (work.id() != id_from(id))
+        throw Failure(path + " is no longer this run's directory (moved, or replaced): nothing was made");
+    return work;
+}
+
+// The file the engine made in work: the one to attach to.
+FileId made_file(const Directory &work, const std::string &name)
+{
+    const auto e = work.entry(name);
+    if (!e || !e->regular || !e->owned || e->links != 1)
+        throw Failure(join(work.path(), name) + " is not the file the engine made: nothing was made");
+    return e->id;
+}
+
+const char *const users_query = R"(
+SELECT DISTINCT CAST(TRIM(u) AS VARCHAR(63) CHARACTER SET UTF8) FROM (
+    SELECT RDB$OWNER_NAME AS u FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION SELECT RDB$OWNER_NAME FROM RDB$PROCEDURES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION SELECT RDB$OWNER_NAME FROM RDB$FUNCTIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION SELECT RDB$OWNER_NAME FROM RDB$PACKAGES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION SELECT RDB$OWNER_NAME FROM RDB$ROLES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION SELECT RDB$OWNER_NAME FROM RDB$GENERATORS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION SELECT RDB$OWNER_NAME FROM RDB$EXCEPTIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION SELECT RDB$USER FROM RDB$USER_PRIVILEGES WHERE RDB$USER_TYPE = 8
+    UNION SELECT RDB$GRANTOR FROM RDB$USER_PRIVILEGES)
+WHERE u IS NOT NULL AND TRIM(u) NOT IN ('SYSDBA', 'PUBLIC') ORDER BY 1)";
+
+const char *const owners_query = R"(
+SELECT CAST(TRIM(o) AS VARCHAR(63) CHARACTER SET UTF8), COUNT(*) FROM (
+    SELECT RDB$OWNER_NAME AS o FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION ALL SELECT RDB$OWNER_NAME FROM RDB$PROCEDURES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION ALL SELECT RDB$OWNER_NAME FROM RDB$FUNCTIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0
+    UNION ALL SELECT RDB$OWNER_NAME FROM RDB$PACKAGES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0)
+WHERE o IS NOT NULL GROUP BY 1 ORDER BY 2 DESC, 1)";
+
+// External routines whose module is named with a path: the UDR engine would
+// load it from wherever the path leads.
+const char *const udr_paths_query = R"(
+SELECT CAST(TRIM(n) AS VARCHAR(63) CHARACTER SET UTF8), CAST(e AS VARCHAR(1000) CHARACTER SET UTF8) FROM (
+    SELECT RDB$FUNCTION_NAME AS n, RDB$ENTRYPOINT AS e, RDB$ENGINE_NAME AS g FROM RDB$FUNCTIONS
+    UNION ALL SELECT RDB$PROCEDURE_NAME, RDB$ENTRYPOINT, RDB$ENGINE_NAME FROM RDB$PROCEDURES
+    UNION ALL SELECT RDB$TRIGGER_NAME, RDB$ENTRYPOINT, RDB$ENGINE_NAME FROM RDB$TRIGGERS)
+WHERE g IS NOT NULL AND (POSITION('/' IN e) > 0 OR POSITION('\' IN e) > 0 OR POSITION('..' IN e) > 0)
+ORDER BY 1)";
+
+} // namespace
+
+int step_meta(Step &step, const std::vector<std::string> &a)
+{
+    // a: meta RUN BACKUP WORK WORK_ID
+    Directory work = work_directory(a[3], a[4]);
+    const std::string file = join(work.path(), "meta.fdb");
+    std::string denied, output;
+    if (restore_through_service(step.client, a[2], file, "SYSDBA", true, denied, output) == Restored::denied) {
+        emit({"denied", denied});
+        return exit_denied;
+    }
+    Attachment db = attach_checked(step.client, file, made_file(work, "meta.fdb"), "SYSDBA", 3, true);
+    emit({"value", "engine", db.engine_version()});
+    for (const Row &r : db.query(owners_query))
+        emit({"value", "owner", or_null(r[0]), or_null(r[1])});
+    for (const Row &r : db.query(users_query))
+        emit({"value", "user", or_null(r[0])});
+    for (const Row &r : db.query(udr_paths_query))
+        emit({"value", "udr_path", or_null(r[0]), or_null(r[1])});
+    const auto tables = db.query("SELECT COUNT(*) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
+                                 "AND RDB$VIEW_BLR IS NULL AND RDB$EXTERNAL_FILE IS NULL");
+    emit({"value", "tables", or_null(tables[0][0])});
+    db.detach();
+    return exit_done;
+}
+
+int step_restore(Step &step, const std::vector<std::string> &a)
+{
+    // a: restore RUN BACKUP WORK WORK_ID OWNER
+    Directory work = work_directory(a[3], a[4]);
+    const std::string file = join(work.path(), "database.fdb");
+    std::string denied, output;
+    const Restored how = restore_through_service(step.client, a[2], file, a[5], false, denied, output);
+    if (how == Restored::denied) {
+        emit({"denied", denied});
+        return exit_denied;
+    }
+    // The indexes the restore could not build, from the catalogue: left
+    // inactive by the restore (Firebird 5 marks them 3; 3.0 and 4.0 mark
+    // them 1, as an index the old database had inactive, and only gbak's
+    // words for exactly that name tell the two apart).
+    Attachment db = attach_checked(step.client, file, made_file(work, "database.fdb"), a[5], 3, true);
+    for (const Row &r : db.query("SELECT TRIM(TRAILING FROM RDB$INDEX_NAME), RDB$INDEX_INACTIVE FROM RDB$INDICES "
+                                 "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 "
+                                 "ORDER BY 1")) {
+        const std::string name = or_null(r[0]);
+        const std::string said = "cannot commit index " + name;
+        size_t at = output.find(said);
+        while (at != std::string::npos && at + said.size() < output.size() && output[at + said.size()] != ' ' &&
+               output[at + said.size()] != '\n' && output[at + said.size()] != '\r')
+            at = output.find(said, at + 1);
+        if (or_null(r[1]) != "3" && at == std::string::npos)
+            continue;
+        // Why, in the engine's words: the ERROR lines that follow.
+        std::string why;
+        if (at != std::string::npos) {
+            size_t line = output.find('\n', at + said.size());
+            while (line != std::string::npos && line + 1 < output.size()) {
+                const size_t next = output.find('\n', line + 1);
+                const std::string text = output.substr(line + 1, next == std::string::npos ? std::string::npos : next - line - 1);
+                const size_t e = text.find("ERROR:");
+                if (e == std::string::npos)
+                    break;
+                std::string reason = text.substr(e + 6);
+                reason.erase(0, reason.find_first_not_of(' '));
+                while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\r'))
+                    reason.pop_back();
+                if (why.find(reason) == std::string::npos)
+                    why += (why.empty() ? "" : ": ") + reason;
+                line = next;
+            }
+        }
+        emit({"value", "failed_index", name, why});
+    }
+    db.detach();
+    emit({"value", "restored", how == Restored::done ? "online" : "indexes left"});
+    return exit_done;
+}
+
+} // namespace upgrade

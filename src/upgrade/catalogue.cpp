@@ -1,0 +1,241 @@
+// morvanfn-upgrade: the work on a database's catalogue (tool.h): the check,
+// the switch, the expression indexes built with the UDR, and the finish
+// step of a restore.  Every decision comes from the catalogue or from the
+// counts the statements keep, never from the words of their rows; every
+// name in a statement is quoted, every value a parameter.
+//
+//   finish RUN FILE FILE_ID OWNER [INDEX ...]   the restored database, FILE,
+//       brought online, switched, the INDEXes the restore could not build
+//       built, checked; the catalogue's word on indexes and the owner
+#include "tool.h"
+
+#include "sql_statements.h"
+
+#include <ibase.h>
+
+#include <cstdlib>
+
+namespace upgrade {
+
+namespace {
+
+// A name as a statement in this dialect writes it: quoted, " doubled, in
+// dialect 3; in dialect 1, which has no quoted names, only a plain one.
+std::optional<std::string> sql_name(const std::string &name, unsigned dialect)
+{
+    if (dialect != 1)
+        return quoted(name);
+    if (name.empty() || name[0] < 'A' || name[0] > 'Z')
+        return std::nullopt;
+    for (char c : name)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$'))
+            return std::nullopt;
+    return name;
+}
+
+std::string context(Attachment &db, const std::string &name)
+{
+    const auto r = db.query("SELECT CAST(RDB$GET_CONTEXT('USER_SESSION', CAST(? AS VARCHAR(80))) AS VARCHAR(255) "
+                            "CHARACTER SET UTF8) FROM RDB$DATABASE",
+                            {name});
+    return r.empty() || !r[0][0] ? "" : *r[0][0];
+}
+
+const char *const active_on_function = R"(
+SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$DEPENDENCIES d
+    JOIN RDB$INDICES x ON x.RDB$INDEX_NAME = d.RDB$DEPENDENT_NAME
+    WHERE d.RDB$DEPENDED_ON_NAME = ? AND d.RDB$DEPENDED_ON_TYPE = 15 AND d.RDB$DEPENDENT_TYPE = 6
+      AND COALESCE(x.RDB$INDEX_INACTIVE, 0) = 0)";
+
+} // namespace
+
+bool report_check(Attachment &db, const Out &out)
+{
+    bool attention = false;
+    db.each(check_statement, {}, [&](const Row &r) {
+        // function_name, kind, entry_point, arguments, result, dependents, verdict, note
+        out("  " + or_null(r[0]) + ": " + or_null(r[1]) + ", " + or_null(r[2]) + " (" + or_null(r[3]) + ") -> " +
+            or_null(r[4]) + "; used by " + or_null(r[5]) + " object(s)");
+        out("      " + or_null(r[6]));
+        if (r[7])
+            out("      note: " + *r[7]);
+        attention = attention || (r[6] && r[6]->rfind("UNSAFE", 0) == 0);
+    });
+    db.commit();
+    return attention;
+}
+
+Switched run_switch(Attachment &db, const Out &out, Switched &s, unsigned dialect)
+{
+    db.each(switch_to_udr_statement, {}, [&](const Row &r) { out("  " + or_null(r[0]) + ": " + or_null(r[1])); });
+    // What the switch did, from its counts; and in the same transaction,
+    // every active expression index on a function it switched made
+    // inactive: committed together, no query ever reads a key the UDF
+    // computed through the UDR, even if this run stops before the builds.
+    const int switched = std::atoi(context(db, "MORVANFN_SWITCHED").c_str());
+    for (int i = 1; i <= switched; ++i) {
+        const std::string function = context(db, "MORVANFN_SWITCHED_" + std::to_string(i));
+        for (const Row &r : db.query(active_on_function, {function})) {
+            const std::string index = or_null(r[0]);
+            const auto name = sql_name(index, dialect);
+            if (!name) {
+                out("  " + function + ": its expression index " + index +
+                    " needs quotes, which a dialect 1 database has not: its keys are still the UDF's; rebuild it by hand");
+                s.refused = true;
+                continue;
+            }
+            db.execute("ALTER INDEX " + *name + " INACTIVE");
+            s.indexes_to_build.push_back(index);
+        }
+    }
+    s.refused = s.refused || std::atoi(context(db, "MORVANFN_REFUSED").c_str()) > 0;
+    db.commit();
+    s.switched = switched;
+    if (switched > 0)
+        out("  committed: " + std::to_string(switched) + " switched" +
+            (s.indexes_to_build.empty() ? ""
+                                        : ", their " + std::to_string(s.indexes_to_build.size()) +
+                                              " expression index(es) inactive until built with the UDR"));
+    // The catalogue as committed: each function, and the engine's refusals.
+    try {
+        db.each(after_switch_statement, {}, [&](const Row &r) {
+            if (r[0] && *r[0] == "(all)")
+                out("  " + or_null(r[1]));
+        });
+    } catch (const EngineError &e) {
+        // The statement's own failure, after its rows: a conversion error
+        // from its text (isc_convert_error, "switch_to_udr.sql: ...").
+        const auto *refusal = e.find(isc_convert_error);
+        if (!refusal || refusal->arguments.empty() || refusal->arguments[0].rfind("switch_to_udr.sql:", 0) != 0)
+            throw;
+        s.refused = true;
+    }
+    db.commit();
+    const auto left = db.query("SELECT COUNT(*) FROM RDB$FUNCTIONS WHERE RDB$PACKAGE_NAME IS NULL "
+                               "AND LOWER(TRIM(RDB$MODULE_NAME)) SIMILAR TO '(%[/\\])?morvanfn(.so|.dll)?'");
+    db.commit();
+    s.left = or_null(left[0][0]) != "0";
+    return s;
+}
+
+bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsigned dialect, const Out &out)
+{
+    bool all = true;
+    for (const std::string &index : names) {
+        const auto state =
+            db.query("SELECT COALESCE(RDB$INDEX_INACTIVE, 0) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?", {index});
+        db.commit();
+        if (state.empty() || or_null(state[0][0]) == "0")
+            continue;
+        const auto name = sql_name(index, dialect);
+        if (!name) {
+            out("index " + index + " stays inactive: its name needs quotes, which a dialect 1 database has not");
+            all = false;
+            continue;
+        }
+        if (stop_requested())
+            throw Stopped();
+        try {
+            db.execute("ALTER INDEX " + *name + " ACTIVE");
+            db.commit();
+            out("index " + index + " built with the UDR");
+        } catch (const EngineError &e) {
+            db.rollback();
+            if (stop_requested())
+                throw;
+            out("index " + index + " could not be built: " + e.what());
+            all = false;
+        }
+    }
+    return all;
+}
+
+std::vector<std::string> inactive_on_udr(Attachment &db)
+{
+    std::vector<std::string> names;
+    for (const Row &r : db.query(R"(
+SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$DEPENDENCIES d
+    JOIN RDB$INDICES x ON x.RDB$INDEX_NAME = d.RDB$DEPENDENT_NAME
+    JOIN RDB$FUNCTIONS f ON f.RDB$FUNCTION_NAME = d.RDB$DEPENDED_ON_NAME AND f.RDB$PACKAGE_NAME IS NULL
+    WHERE d.RDB$DEPENDED_ON_TYPE = 15 AND d.RDB$DEPENDENT_TYPE = 6 AND COALESCE(x.RDB$INDEX_INACTIVE, 0) <> 0
+      AND f.RDB$ENGINE_NAME = 'UDR' AND LOWER(f.RDB$ENTRYPOINT) STARTING WITH 'morvanfn_udr!'
+    ORDER BY 1)"))
+        names.push_back(or_null(r[0]));
+    db.commit();
+    return names;
+}
+
+int step_finish(Step &step, const std::vector<std::string> &a)
+{
+    // a: finish RUN FILE FILE_ID OWNER [FAILED_INDEX ...]
+    Client &client = step.client;
+    const std::string &database = a[2], &owner = a[4];
+    const FileId id = id_from(a[3]);
+    bool attention = false;
+    Attachment probe = attach_checked(client, database, id, owner, 3);
+    const std::string mode = or_null(probe.query("SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE")[0][0]);
+    const unsigned dialect = probe.database_dialect();
+    probe.detach();
+    // A restore that could not build an index leaves the database shut
+    // down: brought online first, with the index inactive.
+    if (mode != "0") {
+        if (identity_of(database) != id)
+            throw Failure(database + " is no longer the file this run works on: nothing was made");
+        Service service = client.services(owner, "");
+        Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
+        spb.tag(isc_action_svc_properties).text(isc_spb_dbname, database);
+        spb.integer(isc_spb_options, isc_spb_prp_db_online);
+        service.start(spb);
+        for (bool finished = false; !finished;)
+            service.next_line(finished);
+    }
+    // The rules run as isql runs them, in the database's dialect.
+    Attachment db = attach_checked(client, database, id, owner, dialect);
+    step_says("switching the UDFs declared on morvanfn to morvanfn_udr:");
+    Switched s;
+    run_switch(db, step_says, s, dialect);
+    attention = s.refused || s.left;
+    // The indexes on what was switched, and those the restore could not
+    // build without the UDFs, now that the functions work.
+    std::vector<std::string> build = s.indexes_to_build;
+    build.insert(build.end(), a.begin() + 5, a.end());
+    if (!build_indexes(db, build, dialect, step_says))
+        attention = true;
+
+    step_says("check:");
+    attention = report_check(db, step_says) || attention;
+
+    // The truth, from the catalogue: indexes, owner, online.
+    std::vector<std::string> inactive;
+    for (const Row &r : db.query("SELECT CAST(TRIM(RDB$INDEX_NAME) AS VARCHAR(63) CHARACTER SET UTF8), "
+                                  "CAST(TRIM(RDB$RELATION_NAME) AS VARCHAR(63) CHARACTER SET UTF8) FROM RDB$INDICES "
+                                  "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 ORDER BY 1"))
+        inactive.push_back(or_null(r[0]) + " on " + or_null(r[1]));
+    const auto active = db.query("SELECT COUNT(*) FROM RDB$INDICES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
+                                  "AND COALESCE(RDB$INDEX_INACTIVE, 0) = 0");
+    std::string list;
+    for (const std::string &i : inactive)
+        list += (list.empty() ? "" : ", ") + i;
+    step_says("indexes: " + or_null(active[0][0]) + " active, " + std::to_string(inactive.size()) + " inactive" +
+              (list.empty() ? "" : ": " + list));
+    const auto left = db.query("SELECT COUNT(*) FROM RDB$INDICES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
+                               "AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 AND TRIM(TRAILING FROM RDB$INDEX_NAME) IN (" +
+                                   [&] {
+                                       std::string marks;
+                                       for (size_t i = 5; i < a.size(); ++i)
+                                           marks += i == 5 ? "?" : ", ?";
+                                       return marks.empty() ? std::string("''") : marks;
+                                   }() + ")",
+                               std::vector<std::string>(a.begin() + 5, a.end()));
+    if (or_null(left[0][0]) != "0")
+        attention = true;
+    const auto mon = db.query("SELECT CAST(TRIM(MON$OWNER) AS VARCHAR(63) CHARACTER SET UTF8), MON$SHUTDOWN_MODE FROM MON$DATABASE");
+    emit({"value", "database_owner", or_null(mon[0][0])});
+    if (or_null(mon[0][1]) != "0")
+        throw Failure("the database is not online (shutdown mode " + or_null(mon[0][1]) + ")");
+    db.commit();
+    db.detach();
+    return attention ? exit_attention : exit_done;
+}
+
+} // namespace upgrade

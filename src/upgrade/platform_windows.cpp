@@ -311,6 +311,12 @@ bool lock_held(const Directory &dir, const std::string &name)
 
 std::optional<std::string> unsafe_library_directory(const std::string &dir, std::vector<std::string> &made)
 {
+    // A relative directory, or one without its drive (a Linux server's path
+    // in the backup), is the engine's to resolve against whatever is current
+    // then: never allowed, and nothing is made for it.
+    const bool drive = dir.size() > 2 && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/');
+    if (!drive && dir.rfind("\\\\", 0) != 0)
+        return std::string(is_absolute(dir) ? "it names no drive" : "it is not an absolute path");
     if (is_directory(dir)) {
         if (!entries(dir).empty())
             return "it is not empty: the engine could load what is there, or below";

@@ -16,7 +16,23 @@
 #     run removes and names what is left;
 #   a truncated backup, with a keyboard that never answers: a failure, at once;
 #   odd arguments: a name starting with -, with blanks and quotes, an
-#     exported CDPATH, a dangling link at the target, a linked directory.
+#     exported CDPATH, a dangling link at the target, a linked directory;
+#   the database's own code: ON CONNECT triggers writing into another
+#     database (EXECUTE STATEMENT ON EXTERNAL) and to a log, one that never
+#     returns, a login gate, a DDL trigger that sees the switch's ALTERs:
+#     none fires in restore, check or switch, and check writes nothing;
+#   names a terminal must not obey: grantees, a table and an index named
+#     with ESC, OSC 52, BEL, backspaces, CR, newlines and U+202E: shown as
+#     escapes, on a pseudo-terminal too; the index named with a newline is
+#     built;
+#   a Firebird whose plugins/ anyone may write: refused;
+#   stops in place: SIGINT, SIGTERM and SIGHUP during a switch's index
+#     builds say what was committed and leave no index with the UDF's keys;
+#     a rerun names the index left inactive; check stopped ends cleanly;
+#   as root, a neighbour (a throwaway account owning the target's directory):
+#     a link swapped in for the run's directory while it restores, leftovers
+#     and a run root of the neighbour's holding links to root's files: root
+#     touches none of them.
 #
 # usage: firebird.sh ENGINE run sh restore_safety_test.sh BUILD_DIR
 set -eu
@@ -28,7 +44,8 @@ rm -rf "$work"
 mkdir -p "$work/modules" "$work/out"
 failed=0
 . "$here/engine_root.sh"
-value() { echo "SET LIST ON; $2" | isql-fb -q -m "$1" 2>&1 | awk 'NF >= 2 { $1 = ""; print substr($0, 2); exit }'; }
+# A value read with no database trigger fired (the hostile ones have them).
+value() { echo "SET LIST ON; $2" | isql-fb -q -m -nod "$1" 2>&1 | awk 'NF >= 2 { $1 = ""; print substr($0, 2); exit }'; }
 # This library as a DBA installs it, apart from everything else.
 cp "$build/morvanfn.so" "$build/libmorvanfn_udr.so" "$work/modules/"
 tool() { "$build/morvanfn-upgrade" --firebird "$FB_LIB" --udr "$work/modules/libmorvanfn_udr.so" "$@"; }
@@ -50,6 +67,7 @@ evil=$work/hostile
 mkdir -p "$evil"
 cp "$build/hostile/evil.so" "$evil/"
 sh "$here/../scripts/firebird.sh" "$FB_ENGINE" root "$work/root" "$work/modules;$evil"
+cp "$build/libmorvanfn_udr.so" "$work/root/udr/"
 export FIREBIRD="$work/root" FIREBIRD_LOCK="$work/root/lock" FIREBIRD_TMP="$work/root/tmp" ISC_USER=SYSDBA
 export MORVANFN_EVIL_MARK="$work/evil-ran"
 
@@ -207,6 +225,222 @@ expect "a dangling link at the target is never replaced" "$s $(readlink "$work/o
 ln -s "$work/elsewhere" "$work/out/linked"
 if tool restore "$work/names.fbk" "$work/out/linked/through.fdb" > "$work/linked.log" 2>&1; then s=0; else s=$?; fi
 expect "a linked directory" "$s $([ -f "$work/elsewhere/through.fdb" ] && echo made)" "0 made"
+
+# --- the database's own code never runs ------------------------------------------
+mkdir -p "$work/private"
+victim=$work/private/victim.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$victim';
+CREATE TABLE V (N INTEGER);
+COMMIT;
+SQL
+chmod 600 "$victim"
+code=$work/code.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$code' DEFAULT CHARACTER SET UTF8;
+SQL
+isql-fb -q -m -i "$here/../sql/declare.sql" "$code"
+isql-fb -q -m "$code" <<SQL
+CREATE TABLE LOG (WHAT VARCHAR(40));
+CREATE TABLE T2 (N INTEGER);
+CREATE VIEW PADDED AS SELECT FN_PAD(N, 3) AS P FROM T2;
+COMMIT;
+INSERT INTO T2 VALUES (1); INSERT INTO T2 VALUES (2); INSERT INTO T2 VALUES (3);
+COMMIT;
+SET TERM ^;
+CREATE TRIGGER OUT_OF_BOUNDS ON CONNECT AS BEGIN
+    INSERT INTO LOG VALUES ('connect');
+    EXECUTE STATEMENT 'INSERT INTO V VALUES (1)' ON EXTERNAL '$victim';
+END^
+CREATE TRIGGER SEES_DDL BEFORE ANY DDL STATEMENT AS BEGIN DELETE FROM T2; END^
+SET TERM ;^
+COMMIT;
+SQL
+gbak -b -nod "$code" "$work/code.fbk"
+hang=$work/hang.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$hang';
+CREATE TABLE T (N INTEGER);
+SET TERM ^;
+CREATE TRIGGER NEVER_RETURNS ON CONNECT AS DECLARE i INTEGER = 0; BEGIN WHILE (1 = 1) DO i = i + 1; END^
+SET TERM ;^
+COMMIT;
+SQL
+gbak -b -nod "$hang" "$work/hang.fbk"
+gate=$work/gate.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$gate';
+CREATE TABLE T (N INTEGER);
+CREATE EXCEPTION NOT_THE_APPLICATION 'only the application may connect';
+SET TERM ^;
+CREATE TRIGGER LOGIN_GATE ON CONNECT AS BEGIN
+    IF (CURRENT_USER <> 'APP') THEN EXCEPTION NOT_THE_APPLICATION;
+END^
+SET TERM ;^
+COMMIT;
+SQL
+gbak -b -nod "$gate" "$work/gate.fbk"
+untouched() { echo "$(value "$victim" 'SELECT COUNT(*) FROM V;') $(value "$1" 'SELECT COUNT(*) FROM LOG;') $(value "$1" 'SELECT COUNT(*) FROM T2;')"; }
+
+out=$work/out/code.fdb
+if tool restore "$work/code.fbk" "$out" > "$work/code.log" 2>&1; then s=0; else s=$?; fi
+expect "restore: no trigger fires (another database, the log, the DDL trigger)" "$s $(untouched "$out")" "0 0 0 3"
+expect "and the switch happened" "$(value "$out" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$ENGINE_NAME = 'UDR';")" 6
+cp "$code" "$work/code-check.fdb"
+if tool check "$work/code-check.fdb" > "$work/code-check.log" 2>&1; then s=0; else s=$?; fi
+expect "check: no trigger fires, nothing written" "$s $(untouched "$work/code-check.fdb") $(value "$work/code-check.fdb" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$ENGINE_NAME = 'UDR';")" "0 0 0 3 0"
+cp "$code" "$work/code-switch.fdb"
+if tool switch "$work/code-switch.fdb" > "$work/code-switch.log" 2>&1; then s=0; else s=$?; fi
+expect "switch in place: no trigger fires, the view still answers" \
+    "$s $(untouched "$work/code-switch.fdb") $(value "$work/code-switch.fdb" 'SELECT CAST(LIST(P) AS VARCHAR(20)) FROM PADDED;')" "0 0 0 3 001,002,003"
+if timeout 120 "$build/morvanfn-upgrade" --firebird "$FB_LIB" --udr "$work/modules/libmorvanfn_udr.so" \
+        restore "$work/hang.fbk" "$work/out/hang.fdb" > "$work/hang.log" 2>&1; then s=0; else s=$?; fi
+expect "an ON CONNECT trigger that never returns holds nothing" "$s" 0
+if tool restore "$work/gate.fbk" "$work/out/gate.fdb" > "$work/gate.log" 2>&1; then s=0; else s=$?; fi
+expect "a login gate does not stop the restore" "$s $([ -f "$work/out/gate.fdb" ] && echo made)" "0 made"
+
+# --- names a terminal must not obey -------------------------------------------------
+esc=$(printf '\033') cr=$(printf '\r') bel=$(printf '\007') bs=$(printf '\010') rlo=$(printf '\342\200\256')
+shown=$work/shown.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$shown' DEFAULT CHARACTER SET UTF8;
+SQL
+isql-fb -q -m -i "$here/../sql/declare.sql" "$shown"
+cat > "$work/shown.sql" <<SQL
+CREATE TABLE "T${esc}[31m" (N INTEGER);
+COMMIT;
+INSERT INTO "T${esc}[31m" VALUES (7);
+COMMIT;
+CREATE INDEX "IDX
+morvanfn-upgrade: forged" ON "T${esc}[31m" COMPUTED BY (FN_PAD(N, 3));
+GRANT SELECT ON "T${esc}[31m" TO USER "U${cr}morvanfn-upgrade: done";
+GRANT SELECT ON "T${esc}[31m" TO USER "${esc}]52;c;cm0gLXJmIH4=${bel}";
+GRANT SELECT ON "T${esc}[31m" TO USER "${esc}[2J";
+GRANT SELECT ON "T${esc}[31m" TO USER "A${rlo}B";
+GRANT SELECT ON "T${esc}[31m" TO USER "XY${bs}${bs}Z";
+COMMIT;
+SQL
+isql-fb -q -m -i "$work/shown.sql" "$shown"
+gbak -b "$shown" "$work/shown.fbk"
+raw_controls() { LC_ALL=C tr -d '\n' < "$1" | LC_ALL=C tr -dc '\000-\037\177' | wc -c; }
+if tool restore "$work/shown.fbk" "$work/out/shown.fdb" > "$work/shown.log" 2>&1; then s=0; else s=$?; fi
+expect "names shown: no control character, no bidi override, one done line" \
+    "$s $(raw_controls "$work/shown.log") $(grep -c "$rlo" "$work/shown.log") $(grep -c '^morvanfn-upgrade: done' "$work/shown.log")" "0 0 0 1"
+expect "as escapes" "$(grep -c -F '\x1b]52;c;cm0gLXJmIH4=\x07, A\u202eB, U\x0dmorvanfn-upgrade: done, XY\x08\x08Z' "$work/shown.log")" 1
+expect "the index named with a newline built, under its whole name" \
+    "$(value "$work/out/shown.fdb" "SELECT COUNT(*) FROM RDB\$INDICES WHERE RDB\$INDEX_NAME STARTING WITH 'IDX' AND RDB\$INDEX_INACTIVE = 0;")" 1
+# A terminal: the progress bar is drawn, and still nothing but its CRs.
+script -qec "'$build/morvanfn-upgrade' --firebird '$FB_LIB' --udr '$work/modules/libmorvanfn_udr.so' restore '$work/shown.fbk' '$work/out/shown-tty.fdb'" \
+    "$work/shown-tty.log" > /dev/null 2>&1 < /dev/null || true
+expect "on a terminal: no ESC, BEL, backspace or bidi override" \
+    "$(LC_ALL=C tr -dc '\033\007\010' < "$work/shown-tty.log" | wc -c) $(grep -c "$rlo" "$work/shown-tty.log") $([ -f "$work/out/shown-tty.fdb" ] && echo made)" "0 0 made"
+
+# --- a Firebird others may write to ------------------------------------------------------
+mkdir -p "$work/open-firebird"
+cp -R "$FB_LIB/." "$work/open-firebird/"
+chmod o+w "$work/open-firebird/plugins"
+if "$build/morvanfn-upgrade" --firebird "$work/open-firebird" --udr "$work/modules/libmorvanfn_udr.so" check "$work/code-check.fdb" \
+        > "$work/open-firebird.log" 2>&1; then s=0; else s=$?; fi
+expect "a Firebird whose plugins anyone may write is never loaded" \
+    "$s $(grep -c 'is not safe to load as this user: .*plugins is writable by others' "$work/open-firebird.log")" "1 1"
+rm -rf "$work/open-firebird"
+
+# --- stops in place -----------------------------------------------------------------------
+stop=$work/stop.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$stop';
+SQL
+isql-fb -q -m -i "$here/../sql/declare.sql" "$stop"
+isql-fb -q -m "$stop" <<'SQL'
+CREATE TABLE R (N INTEGER);
+COMMIT;
+SET TERM ^;
+EXECUTE BLOCK AS DECLARE i INTEGER = 0; BEGIN
+    WHILE (i < 600000) DO BEGIN INSERT INTO R VALUES (:i); i = i + 1; END
+END^
+SET TERM ;^
+COMMIT;
+CREATE INDEX R_PAD10 ON R COMPUTED BY (FN_PAD(N, 10));
+CREATE INDEX R_PAD12 ON R COMPUTED BY (FN_PAD(N, 12));
+COMMIT;
+SQL
+for signal in INT TERM HUP; do
+    copy=$work/stop-$signal.fdb
+    cp "$stop" "$copy"
+    tool_bg switch "$copy" > "$work/stop-$signal.log" 2>&1
+    run=$!
+    for i in $(seq 600); do grep -q 'committed: ' "$work/stop-$signal.log" && break; sleep 0.05; done
+    kill -$signal $run
+    if wait $run; then s=0; else s=$?; fi
+    expect "SIG$signal during the index builds of a switch: stopped, saying what was committed" \
+        "$s $(grep -c '^morvanfn-upgrade: stopped: the switch of 6 function(s) was committed' "$work/stop-$signal.log")" "1 1"
+    expect "no query reads a key the UDF computed" \
+        "$(value "$copy" "SELECT COUNT(*) FROM R WHERE FN_PAD(N, 10) = '0000000007';") $(value "$copy" "SELECT COUNT(*) FROM R WHERE FN_PAD(N, 12) = '000000000007';")" "1 1"
+done
+if tool switch "$work/stop-INT.fdb" > "$work/stop-again.log" 2>&1; then s=0; else s=$?; fi
+expect "a rerun names each index left inactive, and does not say all is well" \
+    "$s $(grep -c 'index R_PAD1[02] on a function of morvanfn_udr is inactive: ALTER INDEX "R_PAD1[02]" ACTIVE' "$work/stop-again.log")" "2 [12]"
+for i in 1 2 3; do
+    tool_bg check "$stop" > "$work/check-stopped.log" 2>&1
+    run=$!
+    sleep 0.$((i * 2))
+    kill -TERM $run 2> /dev/null || true
+    if wait $run; then s=0; else s=$?; fi
+    expect "check stopped by SIGTERM ends by itself ($i)" "$s" "[012]"
+done
+
+# --- a neighbour: a local account that may write the target's directory ---------------------
+if [ "$(id -u)" != 0 ]; then
+    echo "SKIP   the neighbour cases: they need root, to make a throwaway account"
+else
+    nb=morvanfn-nb-$$
+    useradd --system --no-create-home --shell /usr/sbin/nologin "$nb"
+    trap 'userdel "$nb" 2> /dev/null || true' EXIT
+    as_nb() { setpriv --reuid="$nb" --regid="$nb" --clear-groups sh -c "$1"; }
+    nbdir=$work/neighbour
+    mkdir -p "$nbdir"
+    chown "$nb:" "$nbdir"
+    chmod 755 "$work" "$work/out"
+    printf 'root:x:0:0\n' > "$work/private/passwd"
+    printf 'root:*:1:0\n' > "$work/private/shadow"
+    chmod 600 "$work/private/passwd" "$work/private/shadow"
+    # Root's own database in the same directory, which DatabaseAccess allows.
+    cp "$victim" "$nbdir/root-only.fdb"
+    chmod 600 "$nbdir/root-only.fdb"
+    before=$(md5sum < "$nbdir/root-only.fdb")
+    # The run's directory moved away, a link to the neighbour's own in its
+    # place, holding a link to root's database where the scratch was.
+    tool_bg restore "$work/big.fbk" "$nbdir/x.fdb" > "$work/swap.log" 2>&1
+    run=$!
+    scratch_appears "$nbdir" x.fdb
+    as_nb "cd '$nbdir' && d=\$(ls -a | grep '^\.x\.fdb\.morvanfn-.*\.d\$') && mv \"\$d\" moved && mkdir evil && ln -s '$nbdir/root-only.fdb' evil/database.fdb && ln -s evil \"\$d\""
+    if wait $run; then s=0; else s=$?; fi
+    expect "a link swapped in for the run's directory: refused, root's database untouched" \
+        "$s $([ "$(md5sum < "$nbdir/root-only.fdb")" = "$before" ] && echo same) $(stat -c %U "$nbdir/root-only.fdb") $([ -e "$nbdir/x.fdb" ] && echo made)" "1 same root "
+    expect "said: the engine may open nothing outside the run's directory" \
+        "$(grep -c 'Use of database at location .*/neighbour/root-only.fdb is not allowed by server configuration' "$work/swap.log")" "[1-9]*"
+    # Leftovers: the neighbour's, and root's own holding links.
+    as_nb "mkdir '$nbdir/.y.fdb.morvanfn-1-ab.d' && ln -s '$work/private/passwd' '$nbdir/.y.fdb.morvanfn-1-ab.d/passwd' && ln -s '$work/private' '$nbdir/.y.fdb.morvanfn-3-ef.d'"
+    mkdir "$nbdir/.y.fdb.morvanfn-2-cd.d"
+    ln -s "$work/private/shadow" "$nbdir/.y.fdb.morvanfn-2-cd.d/shadow"
+    ln -s "$work/private" "$nbdir/.y.fdb.morvanfn-2-cd.d/dir"
+    if tool restore "$work/names.fbk" "$nbdir/y.fdb" > "$work/leftovers.log" 2>&1; then s=0; else s=$?; fi
+    expect "leftovers: root's removed as links, the neighbour's left, nothing followed" \
+        "$s $(ls "$work/private" | tr '\n' ' ')$([ -d "$nbdir/.y.fdb.morvanfn-2-cd.d" ] && echo kept) $([ -d "$nbdir/.y.fdb.morvanfn-1-ab.d" ] && echo theirs-kept)" \
+        "0 passwd shadow victim.fdb  theirs-kept"
+    expect "only what was removed is said" "$(grep -c 'removed .*left by an earlier run' "$work/leftovers.log") $(grep -c 'morvanfn-1-ab\|morvanfn-3-ef' "$work/leftovers.log")" "1 0"
+    # A temporary directory all may write (sticky): the neighbour's run root.
+    mkdir -p "$work/tmp"
+    chmod 1777 "$work/tmp"
+    as_nb "mkdir '$work/tmp/morvanfn-upgrade-1-ab' && ln -s '$work/private/passwd' '$work/tmp/morvanfn-upgrade-1-ab/passwd'"
+    if TMPDIR=$work/tmp tool check "$work/code-check.fdb" > "$work/tmpdir.log" 2>&1; then s=0; else s=$?; fi
+    expect "a sticky TMPDIR: the neighbour's run root left, root's files kept" \
+        "$s $([ -L "$work/tmp/morvanfn-upgrade-1-ab/passwd" ] && echo theirs-kept) $(ls "$work/private" | tr '\n' ' ')" \
+        "0 theirs-kept passwd shadow victim.fdb "
+    rm -rf "$nbdir" "$work/tmp"
+    userdel "$nb" 2> /dev/null || true
+    trap - EXIT
+fi
 
 echo "restore safety on $FB_ENGINE: $([ $failed = 0 ] && echo passed || echo FAILED)"
 [ $failed = 0 ]

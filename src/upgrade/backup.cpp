@@ -28,6 +28,31 @@ const intptr_t gbak_not_online = 336330998;
 
 enum class Restored { done, indexes_left, denied };
 
+// gbak pads names with blanks, and the service ends its lines with one:
+// blanks at the end of a line count for nothing.
+std::string trimmed(std::string line)
+{
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+// A name as gbak's lines show it: each of its own lines trimmed.
+std::string as_shown(const std::string &name)
+{
+    std::string shown, part;
+    for (char c : name + "\n") {
+        if (c == '\n') {
+            shown += trimmed(part) + "\n";
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    shown.pop_back();
+    return shown;
+}
+
 // A restore through the service manager, as user, its verbose output kept
 // in output (lines joined by \n); progress emitted as it comes.
 Restored restore_through_service(Client &client, const std::string &backup, const std::string &database,
@@ -55,7 +80,7 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
             const auto line = service.next_line(finished);
             if (!line)
                 continue;
-            output += *line + "\n";
+            output += trimmed(*line) + "\n";
             if (line->find(end) != std::string::npos)
                 read_to_the_end = true;
             if (metadata_only)
@@ -192,17 +217,14 @@ int step_restore(Step &step, const std::vector<std::string> &a)
                                  "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 "
                                  "ORDER BY 1")) {
         const std::string name = or_null(r[0]);
-        const std::string said = "cannot commit index " + name;
-        size_t at = output.find(said);
-        while (at != std::string::npos && at + said.size() < output.size() && output[at + said.size()] != ' ' &&
-               output[at + said.size()] != '\n' && output[at + said.size()] != '\r')
-            at = output.find(said, at + 1);
+        const std::string said = "cannot commit index " + as_shown(name) + "\n";
+        const size_t at = output.find(said);
         if (or_null(r[1]) != "3" && at == std::string::npos)
             continue;
         // Why, in the engine's words: the ERROR lines that follow.
         std::string why;
         if (at != std::string::npos) {
-            size_t line = output.find('\n', at + said.size());
+            size_t line = at + said.size() - 1;
             while (line != std::string::npos && line + 1 < output.size()) {
                 const size_t next = output.find('\n', line + 1);
                 const std::string text = output.substr(line + 1, next == std::string::npos ? std::string::npos : next - line - 1);

@@ -152,13 +152,16 @@ bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsign
 
 std::vector<std::string> inactive_on_udr(Attachment &db)
 {
+    // An inactive index has no dependencies recorded: its expression's
+    // source names the functions.
     std::vector<std::string> names;
     for (const Row &r : db.query(R"(
-SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$DEPENDENCIES d
-    JOIN RDB$INDICES x ON x.RDB$INDEX_NAME = d.RDB$DEPENDENT_NAME
-    JOIN RDB$FUNCTIONS f ON f.RDB$FUNCTION_NAME = d.RDB$DEPENDED_ON_NAME AND f.RDB$PACKAGE_NAME IS NULL
-    WHERE d.RDB$DEPENDED_ON_TYPE = 15 AND d.RDB$DEPENDENT_TYPE = 6 AND COALESCE(x.RDB$INDEX_INACTIVE, 0) <> 0
-      AND f.RDB$ENGINE_NAME = 'UDR' AND LOWER(f.RDB$ENTRYPOINT) STARTING WITH 'morvanfn_udr!'
+SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$INDICES x
+    JOIN RDB$FUNCTIONS f ON f.RDB$PACKAGE_NAME IS NULL AND f.RDB$ENGINE_NAME = 'UDR'
+        AND LOWER(f.RDB$ENTRYPOINT) STARTING WITH 'morvanfn_udr!'
+    WHERE x.RDB$EXPRESSION_BLR IS NOT NULL AND COALESCE(x.RDB$INDEX_INACTIVE, 0) <> 0
+      AND POSITION(UPPER(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME))
+                   IN UPPER(CAST(SUBSTRING(x.RDB$EXPRESSION_SOURCE FROM 1 FOR 8000) AS VARCHAR(8000)))) > 0
     ORDER BY 1)"))
         names.push_back(or_null(r[0]));
     db.commit();

@@ -181,10 +181,12 @@ int restore(const Options &options)
         throw Failure(target.path + " exists: give the name of a new file (this never replaces one)");
     const Layout layout = find_layout(options);
     Made made;
-    RunRoot run;
-    make_run_root(run, layout, target.dir->path());
-    use_run_root(run.path);
+    // The engine may open databases in the run's own directory alone: a
+    // link put in its place leads it nowhere else.
     Work work(target);
+    RunRoot run;
+    make_run_root(run, layout, work.dir->path());
+    use_run_root(run.path);
 
     const StepResult found = read_metadata(layout, run, backup, work, made);
     for (const auto &u : found.all("udr_path")) {

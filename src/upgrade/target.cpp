@@ -9,8 +9,26 @@
 #include "tool.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 
 namespace upgrade {
+
+std::string Target::prefix() const
+{
+    std::string p = ".";
+    for (char c : name) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || b >= 0x80 || std::strchr(" .+,@-", c)) {
+            p += c;
+        } else {
+            char e[4];
+            std::snprintf(e, sizeof e, "_%02x", b);
+            p += e;
+        }
+    }
+    return p + ".morvanfn-";
+}
 
 bool run_made(const Target &target, const std::string &name)
 {

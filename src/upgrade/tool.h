@@ -98,7 +98,10 @@ struct Target {
     std::string name, path;
     std::optional<Directory> dir;
     std::optional<TargetLock> lock;
-    std::string prefix() const { return "." + name + ".morvanfn-"; }
+    // What a run names beside the target starts so: the target's name with
+    // every character Firebird's configuration cannot carry written _XX
+    // (and _ as _5f), so that the run's directory may be named there.
+    std::string prefix() const;
 };
 // Opens DATABASE's directory and takes the lock on its name; a run that
 // holds it already is named.  Leftovers of runs that were stopped go.

@@ -29,7 +29,7 @@ const intptr_t gbak_not_online = 336330998;
 enum class Restored { done, indexes_left, denied };
 
 // gbak pads names with blanks, and the service ends its lines with one:
-// blanks at the end of a line count for nothing.
+// blanks at the end of a line count for nothing, in its output as in a name.
 std::string trimmed(std::string line)
 {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
@@ -80,7 +80,7 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
             const auto line = service.next_line(finished);
             if (!line)
                 continue;
-            output += trimmed(*line) + "\n";
+            output += *line + "\n";
             if (line->find(end) != std::string::npos)
                 read_to_the_end = true;
             if (metadata_only)
@@ -172,6 +172,34 @@ ORDER BY 1)";
 
 } // namespace
 
+std::optional<std::string> gbak_failed(const std::string &output, const std::string &name)
+{
+    const std::string lines = as_shown(output);
+    const std::string said = "cannot commit index " + as_shown(name) + "\n";
+    // gbak says why on the very next line: a name that is only the first
+    // line of another's is not that other.
+    size_t at = lines.find(said);
+    while (at != std::string::npos && lines.compare(at + said.size(), 12, "gbak: ERROR:") != 0)
+        at = lines.find(said, at + 1);
+    if (at == std::string::npos)
+        return std::nullopt;
+    // Why, in the engine's words: the ERROR lines that follow.
+    std::string why;
+    for (size_t line = at + said.size() - 1; line != std::string::npos && line + 1 < lines.size();) {
+        const size_t next = lines.find('\n', line + 1);
+        const std::string text = lines.substr(line + 1, next == std::string::npos ? std::string::npos : next - line - 1);
+        const size_t e = text.find("ERROR:");
+        if (e == std::string::npos)
+            break;
+        std::string reason = trimmed(text.substr(e + 6));
+        reason.erase(0, reason.find_first_not_of(' '));
+        if (why.find(reason) == std::string::npos)
+            why += (why.empty() ? "" : ": ") + reason;
+        line = next;
+    }
+    return why;
+}
+
 int step_meta(Step &step, const std::vector<std::string> &a)
 {
     // a: meta RUN BACKUP WORK WORK_ID
@@ -217,30 +245,10 @@ int step_restore(Step &step, const std::vector<std::string> &a)
                                  "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 "
                                  "ORDER BY 1")) {
         const std::string name = or_null(r[0]);
-        const std::string said = "cannot commit index " + as_shown(name) + "\n";
-        const size_t at = output.find(said);
-        if (or_null(r[1]) != "3" && at == std::string::npos)
+        const auto why = gbak_failed(output, name);
+        if (or_null(r[1]) != "3" && !why)
             continue;
-        // Why, in the engine's words: the ERROR lines that follow.
-        std::string why;
-        if (at != std::string::npos) {
-            size_t line = at + said.size() - 1;
-            while (line != std::string::npos && line + 1 < output.size()) {
-                const size_t next = output.find('\n', line + 1);
-                const std::string text = output.substr(line + 1, next == std::string::npos ? std::string::npos : next - line - 1);
-                const size_t e = text.find("ERROR:");
-                if (e == std::string::npos)
-                    break;
-                std::string reason = text.substr(e + 6);
-                reason.erase(0, reason.find_first_not_of(' '));
-                while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\r'))
-                    reason.pop_back();
-                if (why.find(reason) == std::string::npos)
-                    why += (why.empty() ? "" : ": ") + reason;
-                line = next;
-            }
-        }
-        emit({"value", "failed_index", name, why});
+        emit({"value", "failed_index", name, why ? *why : ""});
     }
     db.detach();
     emit({"value", "restored", how == Restored::done ? "online" : "indexes left"});

@@ -68,6 +68,19 @@ template <typename T, typename End> void end_quietly(Client &client, T *obj, End
     raw->dispose();
 }
 
+// Releases an interface the engine handed out however the scope is left.
+template <typename T> struct Released {
+    T *p;
+    explicit Released(T *x) : p(x) {}
+    Released(const Released &) = delete;
+    Released &operator=(const Released &) = delete;
+    ~Released()
+    {
+        if (p)
+            p->release();
+    }
+};
+
 } // namespace
 
 const EngineError::Code *EngineError::find(intptr_t code) const
@@ -291,29 +304,25 @@ void Attachment::each(const std::string &sql, const std::vector<std::string> &pa
     // Every parameter a UTF8 VARCHAR of its own length, every column a UTF8
     // VARCHAR long enough for its value as text: the engine converts.
     auto as_texts = [&](IMessageMetadata *meta, const std::vector<unsigned> &lengths) {
-        IMetadataBuilder *builder = call(client_, [&](Status *s) { return meta->getBuilder(s); });
+        Released<IMetadataBuilder> builder(call(client_, [&](Status *s) { return meta->getBuilder(s); }));
         for (unsigned i = 0; i < lengths.size(); ++i) {
-            call(client_, [&](Status *s) { builder->setType(s, i, SQL_VARYING + 1); });
-            call(client_, [&](Status *s) { builder->setLength(s, i, std::max(1u, lengths[i])); });
-            call(client_, [&](Status *s) { builder->setCharSet(s, i, CS_UTF8); });
+            call(client_, [&](Status *s) { builder.p->setType(s, i, SQL_VARYING + 1); });
+            call(client_, [&](Status *s) { builder.p->setLength(s, i, std::max(1u, lengths[i])); });
+            call(client_, [&](Status *s) { builder.p->setCharSet(s, i, CS_UTF8); });
         }
-        IMessageMetadata *texts = call(client_, [&](Status *s) { return builder->getMetadata(s); });
-        builder->release();
-        return texts;
+        return call(client_, [&](Status *s) { return builder.p->getMetadata(s); });
     };
 
-    IMessageMetadata *in_meta = call(client_, [&](Status *s) { return statement->getInputMetadata(s); });
-    const unsigned in_count = call(client_, [&](Status *s) { return in_meta->getCount(s); });
-    if (in_count != params.size()) {
-        in_meta->release();
+    Released<IMessageMetadata> in_meta(call(client_, [&](Status *s) { return statement->getInputMetadata(s); }));
+    const unsigned in_count = call(client_, [&](Status *s) { return in_meta.p->getCount(s); });
+    if (in_count != params.size())
         throw Failure("internal: a statement takes " + std::to_string(in_count) + " parameters, " +
                       std::to_string(params.size()) + " given");
-    }
     std::vector<unsigned> in_lengths;
     for (const std::string &p : params)
         in_lengths.push_back(unsigned(p.size()));
-    IMessageMetadata *in = as_texts(in_meta, in_lengths);
-    in_meta->release();
+    Released<IMessageMetadata> in_holder(as_texts(in_meta.p, in_lengths));
+    IMessageMetadata *in = in_holder.p;
     std::vector<unsigned char> in_buffer(call(client_, [&](Status *s) { return in->getMessageLength(s); }));
     for (unsigned i = 0; i < params.size(); ++i) {
         const unsigned offset = call(client_, [&](Status *s) { return in->getOffset(s, i); });
@@ -325,17 +334,17 @@ void Attachment::each(const std::string &sql, const std::vector<std::string> &pa
         std::memcpy(&in_buffer[null_offset], &not_null, 2);
     }
 
-    IMessageMetadata *out_meta = call(client_, [&](Status *s) { return statement->getOutputMetadata(s); });
-    const unsigned out_count = call(client_, [&](Status *s) { return out_meta->getCount(s); });
+    Released<IMessageMetadata> out_meta(call(client_, [&](Status *s) { return statement->getOutputMetadata(s); }));
+    const unsigned out_count = call(client_, [&](Status *s) { return out_meta.p->getCount(s); });
     std::vector<unsigned> out_lengths;
     for (unsigned i = 0; i < out_count; ++i) {
-        const unsigned type = call(client_, [&](Status *s) { return out_meta->getType(s, i); }) & ~1u;
-        const unsigned length = call(client_, [&](Status *s) { return out_meta->getLength(s, i); });
+        const unsigned type = call(client_, [&](Status *s) { return out_meta.p->getType(s, i); }) & ~1u;
+        const unsigned length = call(client_, [&](Status *s) { return out_meta.p->getLength(s, i); });
         // A text in any set is at most four UTF8 bytes a byte of it.
         out_lengths.push_back(type == SQL_VARYING || type == SQL_TEXT ? std::min(32765u, length * 4) : 64u);
     }
-    IMessageMetadata *out = as_texts(out_meta, out_lengths);
-    out_meta->release();
+    Released<IMessageMetadata> out_holder(as_texts(out_meta.p, out_lengths));
+    IMessageMetadata *out = out_holder.p;
     std::vector<unsigned char> out_buffer(call(client_, [&](Status *s) { return out->getMessageLength(s); }));
     std::vector<unsigned> offsets, null_offsets;
     for (unsigned i = 0; i < out_count; ++i) {
@@ -359,34 +368,20 @@ void Attachment::each(const std::string &sql, const std::vector<std::string> &pa
     };
 
     const unsigned type = call(client_, [&](Status *s) { return statement->getType(s); });
-    try {
-        if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
-            IResultSet *cursor = call(client_, [&](Status *s) {
-                return statement->openCursor(s, tra, in, in_buffer.data(), out, 0);
-            });
-            try {
-                while (call(client_, [&](Status *s) { return cursor->fetchNext(s, out_buffer.data()); }) == IStatus::RESULT_OK)
-                    each(read_row());
-            } catch (...) {
-                cursor->release();
-                throw;
-            }
-            call(client_, [&](Status *s) { cursor->close(s); });
-        } else {
-            call(client_, [&](Status *s) {
-                statement->execute(s, tra, in, in_buffer.data(), out_count ? out : nullptr,
-                                   out_count ? out_buffer.data() : nullptr);
-            });
-            if (out_count)
-                each(read_row());
-        }
-    } catch (...) {
-        in->release();
-        out->release();
-        throw;
+    if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
+        Released<IResultSet> cursor(
+            call(client_, [&](Status *s) { return statement->openCursor(s, tra, in, in_buffer.data(), out, 0); }));
+        while (call(client_, [&](Status *s) { return cursor.p->fetchNext(s, out_buffer.data()); }) == IStatus::RESULT_OK)
+            each(read_row());
+        call(client_, [&](Status *s) { cursor.p->close(s); });
+        cursor.p = nullptr; // closed and released
+    } else {
+        call(client_, [&](Status *s) {
+            statement->execute(s, tra, in, in_buffer.data(), out_count ? out : nullptr, out_count ? out_buffer.data() : nullptr);
+        });
+        if (out_count)
+            each(read_row());
     }
-    in->release();
-    out->release();
 }
 
 void Attachment::execute(const std::string &sql, const std::vector<std::string> &params)

@@ -106,24 +106,6 @@ StepResult read_metadata(const Layout &layout, RunRoot &run, const std::string &
     }
 }
 
-// 2. The owner: the DBA's, or whoever owns the user objects.
-std::string choose_owner(const Options &options, const StepResult &found)
-{
-    if (!options.owner.empty()) {
-        say("owner: " + options.owner + " (given with --owner)");
-        return options.owner;
-    }
-    const auto owners = found.all("owner");
-    const std::string owner = owners.empty() ? "SYSDBA" : owners[0][0];
-    unsigned total = 0;
-    for (const auto &o : owners)
-        total += unsigned(std::atoi(o[1].c_str()));
-    say("owner: " + owner + " (a backup does not say who owned the database: " + owner + " owns " +
-        (owners.empty() ? "0" : owners[0][1]) + " of its " + std::to_string(total) +
-        " tables, views, procedures, functions and packages; --owner NAME names another)");
-    return owner;
-}
-
 // 3. The restore itself, as the owner: the indexes it could not build.
 std::vector<std::string> restore_data(const Layout &layout, const RunRoot &run, const std::string &backup, Work &work,
                                       const std::string &owner, const StepResult &found)
@@ -169,6 +151,23 @@ void publish(const Target &target, Work &work)
 }
 
 } // namespace
+
+std::string choose_owner(const Options &options, const StepResult &found)
+{
+    if (!options.owner.empty()) {
+        say("owner: " + options.owner + " (given with --owner)");
+        return options.owner;
+    }
+    const auto owners = found.all("owner");
+    const std::string owner = owners.empty() ? "SYSDBA" : owners[0][0];
+    unsigned total = 0;
+    for (const auto &o : owners)
+        total += unsigned(std::atoi(o[1].c_str()));
+    say("owner: " + owner + " (a backup does not say who owned the database: " + owner + " owns " +
+        (owners.empty() ? "0" : owners[0][1]) + " of its " + std::to_string(total) +
+        " tables, views, procedures, functions and packages; --owner NAME names another)");
+    return owner;
+}
 
 int restore(const Options &options)
 {

@@ -167,6 +167,10 @@ Attachment attach_checked(Client &client, const std::string &path, const FileId 
 // --- backup.cpp -------------------------------------------------------------------
 
 int step_meta(Step &step, const std::vector<std::string> &a);
+// Whether gbak's verbose output says it could not build the index name
+// (3.0 and 4.0 mark such an index as they mark one the old database had
+// inactive): its reasons, in the engine's words, or nullopt.
+std::optional<std::string> gbak_failed(const std::string &output, const std::string &name);
 int step_restore(Step &step, const std::vector<std::string> &a);
 
 // --- catalogue.cpp ----------------------------------------------------------------
@@ -197,6 +201,10 @@ int step_finish(Step &step, const std::vector<std::string> &a);
 // --- restore.cpp, in_place.cpp ----------------------------------------------------
 
 int restore(const Options &options);
+// Who owns the restored database: --owner, or whoever owns the most of the
+// backup's tables, views, procedures, functions and packages (SYSDBA when
+// nobody does), said with the counts.
+std::string choose_owner(const Options &options, const StepResult &found);
 int in_place(const Options &options, const Hooks &hooks);
 
 } // namespace upgrade

@@ -63,6 +63,42 @@ TEST(StepLines, FileIdentityRoundTrips)
     EXPECT_THROW(id_from("nothing"), Failure);
 }
 
+TEST(ServiceOutput, TheIndexesGbakCouldNotBuild)
+{
+    // As the service hands the lines over: names padded, a blank at each
+    // line's end, and a name with a newline split over two lines.
+    const std::string output = "gbak:    activating and creating deferred index IDX \n"
+                               "morvanfn-upgrade: forged \n"
+                               "gbak:cannot commit index IDX \n"
+                               "morvanfn-upgrade: forged \n"
+                               "gbak: ERROR:function FN_PAD is not defined \n"
+                               "gbak: ERROR:    module name or entrypoint could not be found \n"
+                               "gbak: ERROR:    function FN_PAD is not defined \n"
+                               "gbak:cannot commit index T_EVIL                         \n"
+                               "gbak: ERROR:function EVIL_LEN is not defined \n"
+                               "gbak:    committing metadata\n";
+    const auto idx = gbak_failed(output, "IDX\nmorvanfn-upgrade: forged");
+    ASSERT_TRUE(idx.has_value());
+    EXPECT_EQ(*idx, "function FN_PAD is not defined: module name or entrypoint could not be found");
+    EXPECT_EQ(gbak_failed(output, "T_EVIL").value_or("-"), "function EVIL_LEN is not defined");
+    // A name that is only the start of another, or only its first line.
+    EXPECT_FALSE(gbak_failed(output, "T_EVI").has_value());
+    EXPECT_FALSE(gbak_failed(output, "IDX").has_value());
+    EXPECT_FALSE(gbak_failed(output, "DEFERRED").has_value());
+}
+
+TEST(Owner, GivenOrWhoeverOwnsMost)
+{
+    Options given;
+    given.owner = "\"Alice_B\"";
+    StepResult found;
+    found.values.emplace("owner", std::vector<std::string>{"ALICE", "27"});
+    found.values.emplace("owner", std::vector<std::string>{"BOB", "1"});
+    EXPECT_EQ(choose_owner(given, found), "\"Alice_B\"");
+    EXPECT_EQ(choose_owner(Options(), found), "ALICE");
+    EXPECT_EQ(choose_owner(Options(), StepResult()), "SYSDBA");
+}
+
 TEST(Quoting, DoublesQuotes)
 {
     EXPECT_EQ(quoted("X\"ACTIVE;DROP/**/TABLE/**/T2;--"), "\"X\"\"ACTIVE;DROP/**/TABLE/**/T2;--\"");

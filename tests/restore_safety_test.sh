@@ -27,8 +27,9 @@
 #     built;
 #   a Firebird whose plugins/ anyone may write: refused;
 #   stops in place: SIGINT, SIGTERM and SIGHUP during a switch's index
-#     builds say what was committed and leave no index with the UDF's keys;
-#     a rerun names the index left inactive; check stopped ends cleanly;
+#     build cancel it, say what was committed and leave no index with the
+#     UDF's keys; a rerun names the index left inactive; check stopped ends
+#     cleanly;
 #   as root, a neighbour (a throwaway account owning the target's directory):
 #     a link swapped in for the run's directory while it restores, leftovers
 #     and a run root of the neighbour's holding links to root's files: root
@@ -356,12 +357,11 @@ CREATE TABLE R (N INTEGER);
 COMMIT;
 SET TERM ^;
 EXECUTE BLOCK AS DECLARE i INTEGER = 0; BEGIN
-    WHILE (i < 600000) DO BEGIN INSERT INTO R VALUES (:i); i = i + 1; END
+    WHILE (i < 1000000) DO BEGIN INSERT INTO R VALUES (:i); i = i + 1; END
 END^
 SET TERM ;^
 COMMIT;
 CREATE INDEX R_PAD10 ON R COMPUTED BY (FN_PAD(N, 10));
-CREATE INDEX R_PAD12 ON R COMPUTED BY (FN_PAD(N, 12));
 COMMIT;
 SQL
 for signal in INT TERM HUP; do
@@ -369,17 +369,18 @@ for signal in INT TERM HUP; do
     cp "$stop" "$copy"
     tool_bg switch "$copy" > "$work/stop-$signal.log" 2>&1
     run=$!
-    for i in $(seq 600); do grep -q 'committed: ' "$work/stop-$signal.log" && break; sleep 0.05; done
+    for i in $(seq 600); do grep -q 'index R_PAD10: building it' "$work/stop-$signal.log" && break; sleep 0.05; done
     kill -$signal $run
     if wait $run; then s=0; else s=$?; fi
     expect "SIG$signal during the index builds of a switch: stopped, saying what was committed" \
         "$s $(grep -c '^morvanfn-upgrade: stopped: the switch of 6 function(s) was committed' "$work/stop-$signal.log")" "1 1"
-    expect "no query reads a key the UDF computed" \
-        "$(value "$copy" "SELECT COUNT(*) FROM R WHERE FN_PAD(N, 10) = '0000000007';") $(value "$copy" "SELECT COUNT(*) FROM R WHERE FN_PAD(N, 12) = '000000000007';")" "1 1"
+    expect "no query reads a key the UDF computed" "$(value "$copy" "SELECT COUNT(*) FROM R WHERE FN_PAD(N, 10) = '0000000007';")" 1
 done
-if tool switch "$work/stop-INT.fdb" > "$work/stop-again.log" 2>&1; then s=0; else s=$?; fi
-expect "a rerun names each index left inactive, and does not say all is well" \
-    "$s $(grep -c 'index R_PAD1[02] on a function of morvanfn_udr is inactive: ALTER INDEX "R_PAD1[02]" ACTIVE' "$work/stop-again.log")" "2 [12]"
+# The build that was running was cancelled, not finished: its index is
+# left (SIGHUP: the engine's own handlers see SIGINT and SIGTERM too).
+if tool switch "$work/stop-HUP.fdb" > "$work/stop-again.log" 2>&1; then s=0; else s=$?; fi
+expect "a rerun names the index left inactive, and does not say all is well" \
+    "$s $(grep -c 'index R_PAD10 on a function of morvanfn_udr is inactive: ALTER INDEX "R_PAD10" ACTIVE' "$work/stop-again.log")" "2 1"
 for i in 1 2 3; do
     tool_bg check "$stop" > "$work/check-stopped.log" 2>&1
     run=$!

@@ -8,7 +8,10 @@
 # with morvanfn-upgrade (tests/wine's driver: the very program, the engine
 # made to run under wine) and served with UdfAccess = None.  Each time the
 # dependents' rows and failures are those recorded (tests/upgrade/
-# dependents.out), and the owner is ALICE.
+# dependents.out), and the owner is ALICE.  The database also has an ON
+# CONNECT trigger that fails any attachment as ALICE (as the tool's are), and
+# grants to a user named with ESC and CR: the restore goes through, and the
+# name reaches the output as escapes.
 #
 # usage: firebird.sh ENGINE run sh upgrade_windows_test.sh WIN_BUILD_DIR
 #   (ENGINE: win64-... or win32-...)
@@ -38,6 +41,17 @@ cp "$build/morvanfn.dll" "$legacy/"
 sed "s|@LEGACY_MODULE@|$(printf '%s' "$legacy_windows" | sed 's/\\/\\\\/g')\\\\morvanfn.dll|; s|'morvanfn.so'|'morvanfn.dll'|;
      s|'C:.Program Files.Firebird.Firebird_3_0.UDF.morvanfn.dll'|'morvanfn.dll'|" \
     "$here/upgrade/database.sql" > "$work/database.sql"
+esc=$(printf '\033') cr=$(printf '\r')
+cat > "$work/hostile.sql" <<SQL
+SET TERM ^;
+CREATE TRIGGER NOT_THE_TOOL ON CONNECT AS DECLARE x INTEGER; BEGIN
+    IF (CURRENT_USER = 'ALICE') THEN
+        x = CAST('the tool fired NOT_THE_TOOL' AS INTEGER);
+END^
+SET TERM ;^
+GRANT SELECT ON CUSTOMERS TO USER "U${cr}morvanfn-upgrade: done${esc}[2J";
+COMMIT;
+SQL
 cat > "$work/old.sh" <<EOF
 set -eu
 here=$here
@@ -49,6 +63,7 @@ db="$work/LEGACY.FDB"
 fbsql -utf8 -user ALICE -create "\$db" "$top/sql/declare.sql"
 fbsql -utf8 -user ALICE "\$db" "$work/database.sql"
 fbsql -utf8 -user ALICE "\$db" "$here/upgrade/dependents.sql" > "$work/udf.out" || true
+fbsql -utf8 -user ALICE "\$db" "$work/hostile.sql"
 fbsql -backup "\$db" "$work/LEGACY.FBK"
 EOF
 sh "$top/scripts/firebird.sh" "$old" run sh "$work/old.sh" > "$work/old.log" 2>&1 || { cat "$work/old.log"; exit 1; }
@@ -74,6 +89,9 @@ expect "made for the run, open to administrators alone, and removed" \
 expect "the owner kept" "$(grep -c '^morvanfn-upgrade: database owner: ALICE$' "$work/restore.out")" 1
 expect "the engine named from the engine" "$(grep -c '^morvanfn-upgrade: engine: WI-V' "$work/restore.out")" 1
 expect "indexes active" "$(grep -c '^morvanfn-upgrade: indexes: [0-9]* active, 0 inactive' "$work/restore.out")" 1
+expect "a name with ESC and CR shown as escapes, one done line" \
+    "$(LC_ALL=C tr -d '\n' < "$work/restore.out" | LC_ALL=C tr -dc '\000-\037\177' | wc -c) $(grep -c -F 'U\x0dmorvanfn-upgrade: done\x1b[2J' "$work/restore.out") $(grep -c '^morvanfn-upgrade: done' "$work/restore.out")" "0 1 1"
+expect "no attachment of the tool fired the database's trigger" "$(grep -c 'NOT_THE_TOOL' "$work/restore.out")" 0
 printf 'UdfAccess = None\nProviders = Engine1%s\n' "$([ "$FB_LINE" = 3.0 ] && echo 2 || echo 3)" > "$work/new/firebird.conf"
 fbsql -utf8 "$work/RESTORED.FDB" "$here/upgrade/dependents.sql" > "$work/udr.out" || true
 rows "$work/udr.out" > "$work/udr.rows"

@@ -135,6 +135,7 @@ bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsign
         }
         if (stop_requested())
             throw Stopped();
+        out("index " + index + ": building it with the UDR");
         try {
             db.execute("ALTER INDEX " + *name + " ACTIVE");
             db.commit();

@@ -227,6 +227,11 @@ ln -s "$work/elsewhere" "$work/out/linked"
 if tool restore "$work/names.fbk" "$work/out/linked/through.fdb" > "$work/linked.log" 2>&1; then s=0; else s=$?; fi
 expect "a linked directory" "$s $([ -f "$work/elsewhere/through.fdb" ] && echo made)" "0 made"
 
+for step in meta restore finish nothing; do
+    if tool --step $step "$work/root" > "$work/step.log" 2>&1; then s=0; else s=$?; fi
+    expect "a step given too few arguments fails cleanly ($step)" "$s $(grep -c 'FAILED: \(internal: the step\|no step\)' "$work/step.log")" "1 1"
+done
+
 # --- the database's own code never runs ------------------------------------------
 mkdir -p "$work/private"
 victim=$work/private/victim.fdb

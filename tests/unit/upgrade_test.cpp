@@ -248,6 +248,22 @@ TEST(Files, ALockThatCannotBeLookedAtIsHeld)
     EXPECT_THROW(TargetLock(dir, "link.lock"), Failure);
 }
 
+TEST(Files, AnEmptyFileMirrorsAcrossFileSystems)
+{
+    // /dev/shm is a file system of its own where it is there: no hard link
+    // reaches /tmp from it, so the file is copied, empty as it is.
+    struct stat shm, tmp;
+    if (stat("/dev/shm", &shm) != 0 || stat("/tmp", &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    const std::string empty = "/dev/shm/morvanfn-unit-empty-" + std::to_string(getpid());
+    std::ofstream(empty).close();
+    Scratch s;
+    EXPECT_NO_THROW(mirror(empty, s.at("copy")));
+    std::remove(empty.c_str());
+    EXPECT_TRUE(is_file(s.at("copy")));
+    EXPECT_EQ(read(s.at("copy")), "");
+}
+
 TEST(Files, CodeDirectoriesOthersMayWriteAreRefused)
 {
     Scratch s;

@@ -18,14 +18,14 @@ namespace {
 
 std::string hex_escape(unsigned char byte)
 {
-    char e[5];
+    char e[12];
     std::snprintf(e, sizeof e, "\\x%02x", byte);
     return e;
 }
 
 std::string unicode_escape(unsigned code)
 {
-    char e[7];
+    char e[12];
     std::snprintf(e, sizeof e, "\\u%04x", code);
     return e;
 }

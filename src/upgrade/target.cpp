@@ -22,7 +22,7 @@ std::string Target::prefix() const
         if (std::isalnum(b) || b >= 0x80 || std::strchr(" .+,@-", c)) {
             p += c;
         } else {
-            char e[4];
+            char e[8];
             std::snprintf(e, sizeof e, "_%02x", b);
             p += e;
         }

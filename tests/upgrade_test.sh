@@ -125,8 +125,8 @@ if [ "$FB_LINE" = 3.0 ]; then
 
     # BOB may not alter the functions: refused, and said so.
     if ISC_USER=BOB isql-fb -q -m -ch UTF8 -i "$build/sql/switch_to_udr.sql" "$db" > "$work/switch-bob.out" 2>&1; then s=0; else s=$?; fi
-    expect "a switch without ALTER rights fails" "$s $(grep -c 'NOT SWITCHED: the engine refused ALTER FUNCTION (SQLSTATE 28000' "$work/switch-bob.out")" "[1-9]* 18"
-    expect "and says what the catalogue holds" "$(grep -c '^NOW  *now 0 on the UDR and 20 on the UDF; this run switched 0, and the engine refused 18' "$work/switch-bob.out")" 1
+    expect "a switch without ALTER rights fails" "$s $(grep -c 'NOT SWITCHED: the engine refused ALTER FUNCTION (SQLSTATE 28000' "$work/switch-bob.out")" "[1-9]* 19"
+    expect "and says what the catalogue holds" "$(grep -c '^NOW  *now 0 on the UDR and 21 on the UDF; this run switched 0, and the engine refused 19' "$work/switch-bob.out")" 1
 
     # Another transaction switches FN_PAD itself meanwhile: this switch
     # waits for it, is refused, and the catalogue afterwards says so.
@@ -144,7 +144,7 @@ if [ "$FB_LINE" = 3.0 ]; then
     wait $other || true
     if wait $beside; then s=0; else s=$?; fi
     expect "a switch beside another fails, naming FN_PAD" "$s $(grep -c 'NOT SWITCHED' "$work/switch-beside.out")" "[1-9]* 1"
-    expect "and says the other switched it" "$(grep '^NOW  *now' "$work/switch-beside.out")" "*now 18 on the UDR and 2 on the UDF; this run switched 17, and the engine refused 1*"
+    expect "and says the other switched it" "$(grep '^NOW  *now' "$work/switch-beside.out")" "*now 19 on the UDR and 2 on the UDF; this run switched 18, and the engine refused 1*"
     echo "--- switch_to_udr.sql beside another transaction:"; cat "$work/switch-beside.out"
     expect "left: FREE_IT, and the one that never worked" "$(grep -c '^ACTION  *left as a UDF: \(FREE_IT\|it never worked\)' "$work/switch-beside.out")" 2
     isql -i "$build/sql/switch_to_udr.sql" "$db" > "$work/switch-again.out"
@@ -152,7 +152,7 @@ if [ "$FB_LINE" = 3.0 ]; then
     expect "the index built under the UDF in 2000 finds this year's row" \
         "$(value "$db" "SELECT COUNT(*) FROM customers WHERE FN_CURRYR() + id = EXTRACT(YEAR FROM CURRENT_DATE) + 1;")" 1
     isql -i "$build/sql/check.sql" "$db" > "$work/check-after.out"
-    expect "every switched declaration safe" "$(grep -c '^VERDICT  *safe$' "$work/check-after.out")" 18
+    expect "every switched declaration safe" "$(grep -c '^VERDICT  *safe$' "$work/check-after.out")" 19
     dependents dependents "$db" "switched in place"
     isql-fb -q -m -i "$top/sql/drop.sql" "$db" > "$work/drop.out" 2>&1 || true
     expect "drop.sql names what uses the functions, says nothing dropped, and drops none" \
@@ -183,7 +183,7 @@ overflow "$work/restored.fdb"
 # check.sql through connections in UTF8, WIN1251 and no character set.
 for cs in UTF8 WIN1251 NONE; do
     isql-fb -q -m -ch $cs -i "$build/sql/check.sql" "$work/restored.fdb" > "$work/check-$cs.out" 2>&1 || true
-    expect "check.sql through a $cs connection reports every function" "$(grep -c '^VERDICT' "$work/check-$cs.out")" 20
+    expect "check.sql through a $cs connection reports every function" "$(grep -c '^VERDICT' "$work/check-$cs.out")" 21
 done
 
 restore "$backup_d1" "$work/restored-dialect1.fdb"
@@ -194,7 +194,7 @@ dependents dialect1_dependents "$work/restored-dialect1.fdb" "restored"
 # as the module reads it.
 restore "$backup_switched" "$work/restored-switched.fdb"
 expect "a database switched before its backup" \
-    "$status $(grep -c 'this run switched 0' "$work/restore-restored-switched.fdb.out") $(isql -i "$build/sql/check.sql" "$work/restored-switched.fdb" | grep -c '^VERDICT  *safe$')" "2 1 18"
+    "$status $(grep -c 'this run switched 0' "$work/restore-restored-switched.fdb.out") $(isql -i "$build/sql/check.sql" "$work/restored-switched.fdb" | grep -c '^VERDICT  *safe$')" "2 1 19"
 dependents dependents "$work/restored-switched.fdb" "switched in place, then restored"
 
 # UDR declarations are judged as the module reads them: check.sql's verdict

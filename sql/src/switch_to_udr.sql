@@ -8,7 +8,9 @@
  * Each function keeps its SQL name and its argument and result types and
  * sizes as declared (in characters, read right on restored databases too),
  * in their VARCHAR form with their character sets (a CSTRING above 32765
- * bytes becomes the longest VARCHAR), and gets the UDF's NULL rules
+ * bytes becomes the longest VARCHAR; a text result in a set of several bytes
+ * a character holds as many characters as the UDF's buffer held bytes, as
+ * every expression saw it), and gets the UDF's NULL rules
  * ('morvanfn_udr!fn_pad!udf'): every input the old declaration accepted
  * gives the same result, NULL included.  A result longer than the declared
  * one, which overflowed the server's buffer before, now raises "string
@@ -38,7 +40,7 @@ DECLARE ret SMALLINT;
 DECLARE kind VARCHAR(300) CHARACTER SET UTF8;
 DECLARE arguments VARCHAR(2000) CHARACTER SET UTF8;
 DECLARE result VARCHAR(300) CHARACTER SET UTF8;
-DECLARE note VARCHAR(600) CHARACTER SET UTF8;
+DECLARE note VARCHAR(1000) CHARACTER SET UTF8;
 DECLARE dialect SMALLINT;
 DECLARE quoted VARCHAR(300) CHARACTER SET UTF8;
 DECLARE switched INTEGER = 0;

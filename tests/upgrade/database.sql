@@ -47,6 +47,11 @@ DECLARE EXTERNAL FUNCTION "say ""cat""" CSTRING(10) CHARACTER SET NONE, CSTRING(
     CSTRING(20) CHARACTER SET NONE RETURNS PARAMETER 3 ENTRY_POINT '_fn_fullcat' MODULE_NAME 'morvanfn';
 DECLARE EXTERNAL FUNCTION "ДЛИНА_СТРОКИ" VARCHAR(100) CHARACTER SET UTF8
     RETURNS SMALLINT BY VALUE ENTRY_POINT '_fn_strlen' MODULE_NAME 'morvanfn';
+-- Document numbers of 2013: a CSTRING(8) with no character set in this UTF8
+-- database is a 32-byte buffer, and every expression took the 10-character
+-- numbers written there (a view that casts them, an expression index).
+DECLARE EXTERNAL FUNCTION DOC_NO INTEGER, INTEGER, CSTRING(8)
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME 'morvanfn';
 -- A declaration that never worked anywhere: no underscore in its entry
 -- point, and a module name a Linux server does not resolve.
 DECLARE EXTERNAL FUNCTION NEVER_PAD INTEGER, INTEGER, CSTRING(255) CHARACTER SET NONE
@@ -64,6 +69,8 @@ CREATE INDEX notes_joined ON notes COMPUTED BY (U8_FULLCAT(a, b));
 CREATE INDEX notes_padded ON notes COMPUTED BY (PATH_PAD(id, 5));
 -- One whose name a statement must quote, and whose quotes it must double.
 CREATE INDEX "notes ""ids"";--" ON notes COMPUTED BY (FN_PAD(id, 6));
+CREATE INDEX notes_doc ON notes COMPUTED BY (DOC_NO(id, 10));
+CREATE VIEW doc_view (id, doc) AS SELECT id, CAST(DOC_NO(id, 10) AS VARCHAR(10)) FROM notes;
 
 CREATE TABLE customers (
     id INTEGER NOT NULL PRIMARY KEY,

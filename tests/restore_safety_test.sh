@@ -17,6 +17,8 @@
 #   a truncated backup, with a keyboard that never answers: a failure, at once;
 #   odd arguments: a name starting with -, with blanks and quotes, an
 #     exported CDPATH, a dangling link at the target, a linked directory;
+#   a read-only database of another page size, sweep interval, write mode
+#     and character set: every property a plain restore keeps, switched;
 #   the database's own code: ON CONNECT triggers writing into another
 #     database (EXECUTE STATEMENT ON EXTERNAL) and to a log, one that never
 #     returns, a login gate, a DDL trigger that sees the switch's ALTERs:
@@ -226,6 +228,26 @@ expect "a dangling link at the target is never replaced" "$s $(readlink "$work/o
 ln -s "$work/elsewhere" "$work/out/linked"
 if tool restore "$work/names.fbk" "$work/out/linked/through.fdb" > "$work/linked.log" 2>&1; then s=0; else s=$?; fi
 expect "a linked directory" "$s $([ -f "$work/elsewhere/through.fdb" ] && echo made)" "0 made"
+
+# --- what a plain restore keeps, the tool keeps ---------------------------------------
+props=$work/props.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$props' PAGE_SIZE 16384 DEFAULT CHARACTER SET WIN1252;
+SQL
+isql-fb -q -m -i "$here/../sql/declare.sql" "$props"
+gfix -h 1234 "$props"
+gfix -write async "$props"
+gfix -mode read_only "$props"
+gbak -b "$props" "$work/props.fbk"
+properties() {
+    value "$1" "SELECT MON\$READ_ONLY || ' ' || MON\$FORCED_WRITES || ' ' || MON\$SWEEP_INTERVAL || ' ' || MON\$PAGE_SIZE
+        || ' ' || MON\$SQL_DIALECT || ' ' || TRIM(RDB\$CHARACTER_SET_NAME) FROM MON\$DATABASE CROSS JOIN RDB\$DATABASE;"
+}
+gbak -se service_mgr -c "$work/props.fbk" "$work/out/props-plain.fdb"
+if tool restore "$work/props.fbk" "$work/out/props.fdb" > "$work/props.log" 2>&1; then s=0; else s=$?; fi
+expect "read-only, page size, sweep interval, forced writes, dialect, character set: as a plain restore's" \
+    "$s $(properties "$work/out/props.fdb")" "0 $(properties "$work/out/props-plain.fdb")"
+expect "and switched all the same" "$(value "$work/out/props.fdb" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$ENGINE_NAME = 'UDR';")" 6
 
 for step in meta restore finish nothing; do
     if tool --step $step "$work/root" > "$work/step.log" 2>&1; then s=0; else s=$?; fi

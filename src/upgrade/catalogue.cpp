@@ -177,22 +177,31 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     const FileId id = id_from(a[3]);
     bool attention = false;
     Attachment probe = attach_checked(client, database, id, owner, 3);
-    const std::string mode = or_null(probe.query("SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE")[0][0]);
+    const Row state = probe.query("SELECT MON$SHUTDOWN_MODE, MON$READ_ONLY FROM MON$DATABASE")[0];
     const unsigned dialect = probe.database_dialect();
     probe.detach();
-    // A restore that could not build an index leaves the database shut
-    // down: brought online first, with the index inactive.
-    if (mode != "0") {
+    // The database's properties, through the service manager, on this
+    // very file.
+    auto set = [&](auto &&what) {
         if (identity_of(database) != id)
             throw Failure(database + " is no longer the file this run works on: nothing was made");
         Service service = client.services(owner, "");
         Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
         spb.tag(isc_action_svc_properties).text(isc_spb_dbname, database);
-        spb.integer(isc_spb_options, isc_spb_prp_db_online);
+        what(spb);
         service.start(spb);
         for (bool finished = false; !finished;)
             service.next_line(finished);
-    }
+    };
+    // A restore that could not build an index leaves the database shut
+    // down: brought online first, with the index inactive.
+    if (or_null(state[0]) != "0")
+        set([](Parameters &spb) { spb.integer(isc_spb_options, isc_spb_prp_db_online); });
+    // A read-only database (restored as its backup was) is finished
+    // read-write, and made read-only again at the end.
+    const bool read_only = or_null(state[1]) == "1";
+    if (read_only)
+        set([](Parameters &spb) { spb.byte(isc_spb_prp_access_mode, isc_spb_prp_am_readwrite); });
     // The rules run as isql runs them, in the database's dialect.
     Attachment db = attach_checked(client, database, id, owner, dialect);
     step_says("switching the UDFs declared on morvanfn to morvanfn_udr:");
@@ -239,6 +248,15 @@ int step_finish(Step &step, const std::vector<std::string> &a)
         throw Failure("the database is not online (shutdown mode " + or_null(mon[0][1]) + ")");
     db.commit();
     db.detach();
+    if (read_only) {
+        set([](Parameters &spb) { spb.byte(isc_spb_prp_access_mode, isc_spb_prp_am_readonly); });
+        Attachment after = attach_checked(client, database, id, owner, dialect, true);
+        const bool now = or_null(after.query("SELECT MON$READ_ONLY FROM MON$DATABASE")[0][0]) == "1";
+        after.detach();
+        if (!now)
+            throw Failure("the database could not be made read-only again, as its backup was");
+        step_says("read-only, as the backup was");
+    }
     return attention ? exit_attention : exit_done;
 }
 

@@ -237,6 +237,12 @@ Parameters &Parameters::integer(unsigned char tag, int value)
     return *this;
 }
 
+Parameters &Parameters::byte(unsigned char tag, unsigned char value)
+{
+    call(client_, [&](Status *s) { builder_->insertBytes(s, tag, &value, 1); });
+    return *this;
+}
+
 Parameters &Parameters::text(unsigned char tag, const std::string &value)
 {
     call(client_, [&](Status *s) { builder_->insertString(s, tag, value.c_str()); });

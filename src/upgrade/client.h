@@ -61,6 +61,8 @@ public:
     ~Parameters();
     Parameters &tag(unsigned char tag);
     Parameters &integer(unsigned char tag, int value);
+    // A tag whose value is one byte (isc_spb_prp_access_mode, ...).
+    Parameters &byte(unsigned char tag, unsigned char value);
     Parameters &text(unsigned char tag, const std::string &value);
     unsigned length();
     const unsigned char *bytes();

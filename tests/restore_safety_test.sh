@@ -19,6 +19,9 @@
 #     exported CDPATH, a dangling link at the target, a linked directory;
 #   a read-only database of another page size, sweep interval, write mode
 #     and character set: every property a plain restore keeps, switched;
+#   UDFs on other libraries (ib_udf's RTRIM, a vendor's): named, with the
+#     built-in that replaces one; UdfAccess = None advised only when no UDF
+#     is left;
 #   the database's own code: ON CONNECT triggers writing into another
 #     database (EXECUTE STATEMENT ON EXTERNAL) and to a log, one that never
 #     returns, a login gate, a DDL trigger that sees the switch's ALTERs:
@@ -248,6 +251,26 @@ if tool restore "$work/props.fbk" "$work/out/props.fdb" > "$work/props.log" 2>&1
 expect "read-only, page size, sweep interval, forced writes, dialect, character set: as a plain restore's" \
     "$s $(properties "$work/out/props.fdb")" "0 $(properties "$work/out/props-plain.fdb")"
 expect "and switched all the same" "$(value "$work/out/props.fdb" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$ENGINE_NAME = 'UDR';")" 6
+
+# --- UDFs on other libraries: named, with what replaces them -----------------------------
+other=$work/other.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$other';
+SQL
+isql-fb -q -m -i "$here/../sql/declare.sql" "$other"
+isql-fb -q -m "$other" <<'SQL'
+DECLARE EXTERNAL FUNCTION RTRIM CSTRING(255) RETURNS CSTRING(255) FREE_IT
+    ENTRY_POINT 'IB_UDF_rtrim' MODULE_NAME 'ib_udf';
+DECLARE EXTERNAL FUNCTION VENDOR_HASH CSTRING(255) RETURNS INTEGER BY VALUE
+    ENTRY_POINT 'hash' MODULE_NAME 'vendorudf';
+COMMIT;
+SQL
+gbak -b "$other" "$work/other.fbk"
+if tool restore "$work/other.fbk" "$work/out/other.fdb" > "$work/other.log" 2>&1; then s=0; else s=$?; fi
+expect "UDFs on other libraries named, with the built-in that replaces one, and UdfAccess kept" \
+    "$s $(grep -c '^morvanfn-upgrade:   RTRIM: UDF on ib_udf (IB_UDF_rtrim), used by nothing; Firebird has TRIM(TRAILING FROM s) built in' "$work/other.log") $(grep -c '^morvanfn-upgrade:   VENDOR_HASH: UDF on vendorudf (hash), used by nothing$' "$work/other.log") $(grep -c '^morvanfn-upgrade: UdfAccess: UDFs are left' "$work/other.log")" \
+    "2 1 1 1"
+expect "UdfAccess = None advised only where no UDF is left" "$(grep -c 'UdfAccess: no UDF is left' "$work/out/names.fdb.log") $(grep -c 'UdfAccess: no UDF is left' "$work/other.log")" "1 0"
 
 for step in meta restore finish nothing; do
     if tool --step $step "$work/root" > "$work/step.log" 2>&1; then s=0; else s=$?; fi

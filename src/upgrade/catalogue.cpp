@@ -13,6 +13,7 @@
 
 #include <ibase.h>
 
+#include <cctype>
 #include <cstdlib>
 
 namespace upgrade {
@@ -48,6 +49,97 @@ SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$DEPENDENCIES d
       AND COALESCE(x.RDB$INDEX_INACTIVE, 0) = 0)";
 
 } // namespace
+
+std::string builtin_for(const std::string &entry_point)
+{
+    std::string e;
+    for (char c : entry_point)
+        e += char(std::tolower(static_cast<unsigned char>(c)));
+    if (e.rfind("ib_udf_", 0) == 0)
+        e.erase(0, 7);
+    // ib_udf's and fbudf's entry points, and what Firebird 3 and later have
+    // built in for each.
+    static const struct {
+        const char *entry, *builtin;
+    } table[] = {
+        {"abs", "ABS(x)"}, {"acos", "ACOS(x)"}, {"ascii_char", "ASCII_CHAR(n)"}, {"ascii_val", "ASCII_VAL(c)"},
+        {"asin", "ASIN(x)"}, {"atan", "ATAN(x)"}, {"atan2", "ATAN2(y, x)"}, {"bin_and", "BIN_AND(a, b)"},
+        {"bin_or", "BIN_OR(a, b)"}, {"bin_xor", "BIN_XOR(a, b)"}, {"ceiling", "CEILING(x)"}, {"cos", "COS(x)"},
+        {"cosh", "COSH(x)"}, {"cot", "COT(x)"}, {"floor", "FLOOR(x)"}, {"ln", "LN(x)"}, {"log", "LOG(b, x)"},
+        {"log10", "LOG10(x)"}, {"lower", "LOWER(s)"}, {"lpad", "LPAD(s, n, c)"}, {"ltrim", "TRIM(LEADING FROM s)"},
+        {"mod", "MOD(a, b)"}, {"pi", "PI()"}, {"rand", "RAND()"}, {"rpad", "RPAD(s, n, c)"},
+        {"rtrim", "TRIM(TRAILING FROM s)"}, {"sign", "SIGN(x)"}, {"sin", "SIN(x)"}, {"sinh", "SINH(x)"},
+        {"sqrt", "SQRT(x)"}, {"strlen", "CHAR_LENGTH(s)"}, {"substr", "SUBSTRING(s FROM a FOR b - a + 1)"},
+        {"substrlen", "SUBSTRING(s FROM a FOR n)"}, {"tan", "TAN(x)"}, {"tanh", "TANH(x)"},
+        {"addday", "DATEADD(n DAY TO t)"}, {"addhour", "DATEADD(n HOUR TO t)"}, {"addminute", "DATEADD(n MINUTE TO t)"},
+        {"addmonth", "DATEADD(n MONTH TO t)"}, {"addmillisecond", "DATEADD(n MILLISECOND TO t)"},
+        {"addsecond", "DATEADD(n SECOND TO t)"}, {"addweek", "DATEADD(n WEEK TO t)"}, {"addyear", "DATEADD(n YEAR TO t)"},
+        {"dow", "EXTRACT(WEEKDAY FROM t)"}, {"fbround", "ROUND(x, n)"}, {"fbtruncate", "TRUNC(x, n)"},
+        {"getexacttimestamp", "CURRENT_TIMESTAMP"}, {"idnvl", "COALESCE(a, b)"}, {"inullif", "NULLIF(a, b)"},
+        {"i64nvl", "COALESCE(a, b)"}, {"i64nullif", "NULLIF(a, b)"}, {"dnvl", "COALESCE(a, b)"},
+        {"dnullif", "NULLIF(a, b)"}, {"snvl", "COALESCE(a, b)"}, {"snullif", "NULLIF(a, b)"},
+        {"power", "POWER(x, y)"}, {"right", "RIGHT(s, n)"}, {"sright", "RIGHT(s, n)"}, {"string2blob", "CAST(s AS BLOB)"},
+        {"truncate", "TRUNC(x)"}, {"round", "ROUND(x)"}, {"i64round", "ROUND(x)"}, {"i64truncate", "TRUNC(x)"},
+    };
+    for (const auto &t : table)
+        if (e == t.entry)
+            return t.builtin;
+    return "";
+}
+
+bool report_other_udfs(Attachment &db, const Out &out)
+{
+    // Every UDF not on this library: the switch leaves it as it is, and it
+    // works only where UdfAccess allows its module.  An inactive index has
+    // no dependencies recorded: counted through its expression's source.
+    const auto rows = db.query(R"(
+SELECT CAST(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME) AS VARCHAR(63) CHARACTER SET UTF8),
+       CAST(TRIM(f.RDB$MODULE_NAME) AS VARCHAR(255) CHARACTER SET UTF8),
+       CAST(TRIM(f.RDB$ENTRYPOINT) AS VARCHAR(255) CHARACTER SET UTF8),
+       (SELECT CAST(LIST(DISTINCT TRIM(TRAILING FROM d.RDB$DEPENDENT_NAME), ', ') AS VARCHAR(2000) CHARACTER SET UTF8)
+            FROM RDB$DEPENDENCIES d
+            WHERE d.RDB$DEPENDED_ON_NAME = f.RDB$FUNCTION_NAME AND d.RDB$DEPENDED_ON_TYPE = 15),
+       (SELECT CAST(LIST(TRIM(TRAILING FROM x.RDB$INDEX_NAME), ', ') AS VARCHAR(2000) CHARACTER SET UTF8)
+            FROM RDB$INDICES x
+            WHERE x.RDB$EXPRESSION_BLR IS NOT NULL AND COALESCE(x.RDB$INDEX_INACTIVE, 0) <> 0
+              AND POSITION(UPPER(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME))
+                           IN UPPER(CAST(SUBSTRING(x.RDB$EXPRESSION_SOURCE FROM 1 FOR 8000) AS VARCHAR(8000)))) > 0)
+FROM RDB$FUNCTIONS f
+WHERE f.RDB$MODULE_NAME IS NOT NULL AND f.RDB$PACKAGE_NAME IS NULL
+  AND NOT (LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO '(%[/\])?morvanfn(.so|.dll)?')
+ORDER BY 1)");
+    db.commit();
+    if (rows.empty())
+        return false;
+    out("UDFs on other libraries, left as they are (each works only where UdfAccess allows its module):");
+    for (const Row &r : rows) {
+        const std::string builtin = builtin_for(or_null(r[2]));
+        std::string used = r[3] ? *r[3] : "";
+        if (r[4])
+            used += (used.empty() ? "" : ", ") + *r[4] + " (inactive)";
+        out("  " + or_null(r[0]) + ": UDF on " + or_null(r[1]) + " (" + or_null(r[2]) + "), used by " +
+            (used.empty() ? "nothing" : used) +
+            (builtin.empty() ? "" : "; Firebird has " + builtin + " built in, which needs no UdfAccess"));
+    }
+    return true;
+}
+
+int udfs_on_morvanfn(Attachment &db)
+{
+    const auto left = db.query("SELECT COUNT(*) FROM RDB$FUNCTIONS WHERE RDB$PACKAGE_NAME IS NULL "
+                               "AND LOWER(TRIM(RDB$MODULE_NAME)) SIMILAR TO '(%[/\\])?morvanfn(.so|.dll)?'");
+    db.commit();
+    return std::atoi(or_null(left[0][0]).c_str());
+}
+
+void advise_udf_access(bool udfs_left, const Out &out)
+{
+    if (udfs_left)
+        out("UdfAccess: UDFs are left (named above): keep UdfAccess allowing their modules until each is replaced; "
+            "with UdfAccess = None every call of them fails, and every query through an index on them");
+    else
+        out("UdfAccess: no UDF is left in this database: UdfAccess = None (Firebird 4's and 5's default) serves it");
+}
 
 bool report_check(Attachment &db, const Out &out)
 {
@@ -111,10 +203,7 @@ Switched run_switch(Attachment &db, const Out &out, Switched &s, unsigned dialec
         s.refused = true;
     }
     db.commit();
-    const auto left = db.query("SELECT COUNT(*) FROM RDB$FUNCTIONS WHERE RDB$PACKAGE_NAME IS NULL "
-                               "AND LOWER(TRIM(RDB$MODULE_NAME)) SIMILAR TO '(%[/\\])?morvanfn(.so|.dll)?'");
-    db.commit();
-    s.left = or_null(left[0][0]) != "0";
+    s.left = udfs_on_morvanfn(db) > 0;
     return s;
 }
 
@@ -217,6 +306,9 @@ int step_finish(Step &step, const std::vector<std::string> &a)
 
     step_says("check:");
     attention = report_check(db, step_says) || attention;
+    const bool others = report_other_udfs(db, step_says);
+    advise_udf_access(s.left || others, step_says);
+    attention = attention || others;
 
     // The truth, from the catalogue: indexes, owner, online.
     std::vector<std::string> inactive;

@@ -147,6 +147,10 @@ int in_place(const Options &options, const Hooks &hooks)
         say("check:");
         if (report_check(db, out) && status == exit_done)
             status = exit_attention;
+        const bool others = report_other_udfs(db, out);
+        if (others && status == exit_done)
+            status = exit_attention;
+        advise_udf_access(others || udfs_on_morvanfn(db) > 0, out);
         db.detach();
         if (stop_requested())
             throw Stopped();

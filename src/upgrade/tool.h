@@ -176,6 +176,16 @@ int step_restore(Step &step, const std::vector<std::string> &a);
 // --- catalogue.cpp ----------------------------------------------------------------
 
 using Out = std::function<void(const std::string &)>;
+// The built-in function that replaces a UDF entry point of ib_udf or fbudf
+// (as Firebird 3 and later have it), or "".
+std::string builtin_for(const std::string &entry_point);
+// The UDFs on other libraries, with what uses them and the built-in that
+// replaces each; true when there is one.
+bool report_other_udfs(Attachment &db, const Out &out);
+// How many functions are still UDFs on this library.
+int udfs_on_morvanfn(Attachment &db);
+// What UdfAccess the database needs once the switch is done, said.
+void advise_udf_access(bool udfs_left, const Out &out);
 // The check statement's rows; true when one needs the DBA.
 bool report_check(Attachment &db, const Out &out);
 // What a switch did and left, from the catalogue (filled as it goes: a

@@ -17,6 +17,8 @@
 #   a truncated backup, with a keyboard that never answers: a failure, at once;
 #   odd arguments: a name starting with -, with blanks and quotes, an
 #     exported CDPATH, a dangling link at the target, a linked directory;
+#   a backup in three volumes: in order, out of order, one named twice, the
+#     last one missing;
 #   a read-only database of another page size, sweep interval, write mode
 #     and character set: every property a plain restore keeps, switched;
 #   UDFs on other libraries (ib_udf's RTRIM, a vendor's): named, with the
@@ -251,6 +253,18 @@ if tool restore "$work/props.fbk" "$work/out/props.fdb" > "$work/props.log" 2>&1
 expect "read-only, page size, sweep interval, forced writes, dialect, character set: as a plain restore's" \
     "$s $(properties "$work/out/props.fdb")" "0 $(properties "$work/out/props-plain.fdb")"
 expect "and switched all the same" "$(value "$work/out/props.fdb" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$ENGINE_NAME = 'UDR';")" 6
+
+# --- a backup in several volumes ------------------------------------------------------------
+gbak -b "$big" "$work/vol1.fbk" 3000000 "$work/vol2.fbk" 3000000 "$work/vol3.fbk"
+volumes() {
+    if tool restore "$@" > "$work/volumes.log" 2>&1; then s=0; else s=$?; fi
+    echo "$s $([ -e "${1%/*}/out/volumes.fdb" ] && echo made || echo 'nothing made')"
+}
+expect "three volumes in order" "$(volumes "$work/vol1.fbk" "$work/vol2.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(value "$work/out/volumes.fdb" 'SELECT COUNT(*) FROM R;')" "0 made 200000"
+rm -f "$work/out/volumes.fdb"
+expect "out of order: named" "$(volumes "$work/vol2.fbk" "$work/vol1.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(grep -c 'vol2.fbk out of sequence' "$work/volumes.log")" "1 nothing made 1"
+expect "one named twice: named, before anything runs" "$(volumes "$work/vol1.fbk" "$work/vol1.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(grep -c 'the volume .*vol1.fbk is named twice' "$work/volumes.log")" "1 nothing made 1"
+expect "the last one missing: said" "$(volumes "$work/vol1.fbk" "$work/vol2.fbk" "$work/out/volumes.fdb") $(grep -c 'vol2.fbk, the last volume given: a volume is missing' "$work/volumes.log")" "1 nothing made 1"
 
 # --- UDFs on other libraries: named, with what replaces them -----------------------------
 other=$work/other.fdb

@@ -1,12 +1,14 @@
 // morvanfn-upgrade: the backup, read by the engine's service manager in a
 // step of its own (tool.h).
 //
-//   meta RUN BACKUP WORK WORK_ID           the metadata alone, as SYSDBA, into
-//                                          WORK/meta.fdb: the engine's version,
-//                                          owners, users, tables
-//   restore RUN BACKUP WORK WORK_ID OWNER  the whole backup, as OWNER, into
-//                                          WORK/database.fdb: the indexes it
-//                                          could not build
+//   meta RUN WORK WORK_ID BACKUP ...           the metadata alone, as SYSDBA,
+//                                              into WORK/meta.fdb: the engine's
+//                                              version, owners, users, tables
+//   restore RUN WORK WORK_ID OWNER BACKUP ...  the whole backup, as OWNER, into
+//                                              WORK/database.fdb: the indexes
+//                                              it could not build
+//
+// BACKUP ...: the backup's volumes, in order.
 //
 // WORK is the run's own directory beside the target, WORK_ID its identity:
 // each step checks that WORK is still that directory before the engine
@@ -55,20 +57,20 @@ std::string as_shown(const std::string &name)
 
 // A restore through the service manager, as user, its verbose output kept
 // in output (lines joined by \n); progress emitted as it comes.
-Restored restore_through_service(Client &client, const std::string &backup, const std::string &database,
+Restored restore_through_service(Client &client, const std::vector<std::string> &backup, const std::string &database,
                                  const std::string &user, bool metadata_only, std::string &denied_path,
                                  std::string &output)
 {
     Service service = client.services(user, "");
     Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
-    spb.tag(isc_action_svc_restore)
-        .text(isc_spb_bkp_file, backup)
-        .text(isc_spb_dbname, database)
+    spb.tag(isc_action_svc_restore);
+    for (const std::string &volume : backup)
+        spb.text(isc_spb_bkp_file, volume);
+    spb.text(isc_spb_dbname, database)
         .integer(isc_spb_options, isc_spb_res_create | (metadata_only ? isc_spb_res_metadata_only : 0));
     // Verbose: the progress, and gbak's last word, which it says only once
     // the whole backup has been read.
     spb.integer(isc_spb_verbint, 20000);
-    service.start(spb);
     bool read_to_the_end = false;
     const std::string end = "finishing, closing, and going home";
     const std::string restoring = "restoring data for table ";
@@ -76,6 +78,7 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
     unsigned long long rows = 0;
     std::string table;
     try {
+        service.start(spb);
         for (bool finished = false; !finished;) {
             const auto line = service.next_line(finished);
             if (!line)
@@ -107,14 +110,22 @@ Restored restore_through_service(Client &client, const std::string &backup, cons
                 denied_path = access->arguments[1];
                 return Restored::denied;
             }
+        // Past its last volume gbak takes the next name it was given, the
+        // database, for a volume, and cannot open it as one (the service
+        // hands the error over as text): a volume is missing.
+        for (const auto &code : e.codes)
+            for (const std::string &argument : code.arguments)
+                if (argument.find(database) != std::string::npos)
+                    throw Failure("the backup goes on after " + backup.back() + ", the last volume given: a volume is "
+                                  "missing (give every volume, in order): nothing was made");
         if (!e.has(gbak_not_online))
             throw;
         if (read_to_the_end)
             return Restored::indexes_left;
     }
     if (!read_to_the_end)
-        throw Failure("the restore ended before the backup did (a truncated backup, or the first of several "
-                      "volumes): nothing was made");
+        throw Failure("the restore ended before the backup did (a truncated backup, or a volume missing after "
+                      "the last one given): nothing was made");
     return Restored::done;
 }
 
@@ -202,11 +213,12 @@ std::optional<std::string> gbak_failed(const std::string &output, const std::str
 
 int step_meta(Step &step, const std::vector<std::string> &a)
 {
-    // a: meta RUN BACKUP WORK WORK_ID
-    Directory work = work_directory(a[3], a[4]);
+    // a: meta RUN WORK WORK_ID BACKUP ...
+    Directory work = work_directory(a[2], a[3]);
     const std::string file = join(work.path(), "meta.fdb");
     std::string denied, output;
-    if (restore_through_service(step.client, a[2], file, "SYSDBA", true, denied, output) == Restored::denied) {
+    const std::vector<std::string> backup(a.begin() + 4, a.end());
+    if (restore_through_service(step.client, backup, file, "SYSDBA", true, denied, output) == Restored::denied) {
         emit({"denied", denied});
         return exit_denied;
     }
@@ -227,11 +239,12 @@ int step_meta(Step &step, const std::vector<std::string> &a)
 
 int step_restore(Step &step, const std::vector<std::string> &a)
 {
-    // a: restore RUN BACKUP WORK WORK_ID OWNER
-    Directory work = work_directory(a[3], a[4]);
+    // a: restore RUN WORK WORK_ID OWNER BACKUP ...
+    Directory work = work_directory(a[2], a[3]);
     const std::string file = join(work.path(), "database.fdb");
     std::string denied, output;
-    const Restored how = restore_through_service(step.client, a[2], file, a[5], false, denied, output);
+    const std::vector<std::string> backup(a.begin() + 5, a.end());
+    const Restored how = restore_through_service(step.client, backup, file, a[4], false, denied, output);
     if (how == Restored::denied) {
         emit({"denied", denied});
         return exit_denied;
@@ -240,7 +253,7 @@ int step_restore(Step &step, const std::vector<std::string> &a)
     // inactive by the restore (Firebird 5 marks them 3; 3.0 and 4.0 mark
     // them 1, as an index the old database had inactive, and only gbak's
     // words for exactly that name tell the two apart).
-    Attachment db = attach_checked(step.client, file, made_file(work, "database.fdb"), a[5], 3, true);
+    Attachment db = attach_checked(step.client, file, made_file(work, "database.fdb"), a[4], 3, true);
     for (const Row &r : db.query("SELECT TRIM(TRAILING FROM RDB$INDEX_NAME), RDB$INDEX_INACTIVE FROM RDB$INDICES "
                                  "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 "
                                  "ORDER BY 1")) {

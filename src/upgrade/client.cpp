@@ -129,9 +129,12 @@ void Client::raise(IStatus *status)
 {
     std::vector<EngineError::Code> codes;
     std::string sqlstate;
+    // A text before any code (a service hands over gbak's errors as
+    // interpreted texts) is kept under code 0.
     auto argument = [&](std::string text) {
-        if (!codes.empty())
-            codes.back().arguments.push_back(std::move(text));
+        if (codes.empty())
+            codes.push_back({0, {}});
+        codes.back().arguments.push_back(std::move(text));
     };
     for (const intptr_t *v = status->getErrors(); *v != isc_arg_end;) {
         switch (v[0]) {
@@ -492,8 +495,8 @@ std::optional<std::string> Service::next_line(bool &finished)
             p += n;
         } else if (item == isc_info_svc_stdin) {
             if (little_endian(p, 4) > 0)
-                throw Failure("the backup file ends before the backup does (truncated, or the first of several "
-                              "volumes): nothing was made");
+                throw Failure("the backup ends before the backup does (truncated, or a volume missing: give every "
+                              "volume, in order): nothing was made");
             p += 4;
         } else if (item == isc_info_svc_timeout) {
             timed_out = true;

@@ -11,9 +11,10 @@ namespace {
 
 const char *const usage =
     "usage: morvanfn-upgrade [OPTION ...] COMMAND ...\n"
-    "  restore BACKUP DATABASE   restore a backup made by any earlier server into DATABASE,\n"
-    "                            a new file, with every declaration on this library switched\n"
-    "                            to the UDR (it never replaces a file)\n"
+    "  restore BACKUP [VOLUME ...] DATABASE\n"
+    "                            restore a backup made by any earlier server (its volumes in\n"
+    "                            order) into DATABASE, a new file, with every declaration on\n"
+    "                            this library switched to the UDR (it never replaces a file)\n"
     "  check DATABASE            say what each declaration on this library is (changes nothing)\n"
     "  switch DATABASE           switch the UDFs declared on this library to the UDR, in place\n"
     "options:\n"

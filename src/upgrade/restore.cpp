@@ -1,4 +1,5 @@
-// morvanfn-upgrade restore BACKUP DATABASE: the phases in order (tool.h).
+// morvanfn-upgrade restore BACKUP [VOLUME ...] DATABASE: the phases in order
+// (tool.h).
 //
 // The backup is restored by the chosen Firebird's engine, embedded, in
 // steps of their own, into a directory of the run's own beside DATABASE;
@@ -63,23 +64,47 @@ struct Work {
     }
 };
 
-std::string backup_path(const Options &options)
+// The backup's volumes, in the order given, each a file that can be read,
+// none named twice.
+std::vector<std::string> backup_volumes(const Options &options)
 {
-    const std::string &name = options.arguments[0];
-    const auto dir = real_directory(directory_of(name));
-    const std::string backup = dir ? join(*dir, name_of(name)) : name;
-    if (!is_file(backup) || !std::ifstream(backup, std::ios::binary))
-        throw Failure("cannot read the backup " + name);
-    return backup;
+    std::vector<std::string> volumes;
+    std::vector<FileId> ids;
+    for (size_t i = 0; i + 1 < options.arguments.size(); ++i) {
+        const std::string &name = options.arguments[i];
+        const auto dir = real_directory(directory_of(name));
+        const std::string backup = dir ? join(*dir, name_of(name)) : name;
+        if (!is_file(backup) || !std::ifstream(backup, std::ios::binary))
+            throw Failure("cannot read the backup " + name);
+        const auto id = identity_of(backup);
+        for (size_t j = 0; id && j < ids.size(); ++j)
+            if (ids[j] == *id)
+                throw Failure("the volume " + name + " is named twice (as " + volumes[j] + " too): give each volume "
+                              "once, in the order gbak wrote them");
+        if (id)
+            ids.push_back(*id);
+        volumes.push_back(backup);
+    }
+    return volumes;
+}
+
+std::string listed(const std::vector<std::string> &volumes)
+{
+    std::string l;
+    for (const std::string &v : volumes)
+        l += (l.empty() ? "" : ", ") + v;
+    return l + (volumes.size() > 1 ? " (" + std::to_string(volumes.size()) + " volumes)" : "");
 }
 
 // 1. The metadata alone: what the engine refuses, who owns what.
-StepResult read_metadata(const Layout &layout, RunRoot &run, const std::string &backup, Work &work, Made &made)
+StepResult read_metadata(const Layout &layout, RunRoot &run, const std::vector<std::string> &backup, Work &work, Made &made)
 {
-    say("reading " + backup + " with the Firebird in " + layout.root + " (embedded, no UDF loaded)");
+    say("reading " + listed(backup) + " with the Firebird in " + layout.root + " (embedded, no UDF loaded)");
+    std::vector<std::string> meta = {"meta", run.path, work.dir->path(), id_text(work.dir->id())};
+    meta.insert(meta.end(), backup.begin(), backup.end());
     for (int attempt = 0;; ++attempt) {
         work.dir->remove_own("meta.fdb");
-        StepResult found = run_child(step_arguments(layout, {"meta", run.path, backup, work.dir->path(), id_text(work.dir->id())}), nullptr);
+        StepResult found = run_child(step_arguments(layout, meta), nullptr);
         work.dir->remove_own("meta.fdb");
         if (found.status != exit_denied) {
             if (found.status != exit_done)
@@ -107,14 +132,15 @@ StepResult read_metadata(const Layout &layout, RunRoot &run, const std::string &
 }
 
 // 3. The restore itself, as the owner: the indexes it could not build.
-std::vector<std::string> restore_data(const Layout &layout, const RunRoot &run, const std::string &backup, Work &work,
-                                      const std::string &owner, const StepResult &found)
+std::vector<std::string> restore_data(const Layout &layout, const RunRoot &run, const std::vector<std::string> &backup,
+                                      Work &work, const std::string &owner, const StepResult &found)
 {
     Progress progress(unsigned(std::atoi(found.first("tables").c_str())));
     say("restoring into " + join(work.dir->path(), "database.fdb"));
     const auto started = Clock::now();
-    const StepResult restored = run_child(
-        step_arguments(layout, {"restore", run.path, backup, work.dir->path(), id_text(work.dir->id()), owner}), &progress);
+    std::vector<std::string> step = {"restore", run.path, work.dir->path(), id_text(work.dir->id()), owner};
+    step.insert(step.end(), backup.begin(), backup.end());
+    const StepResult restored = run_child(step_arguments(layout, step), &progress);
     progress.done();
     if (restored.status != exit_done)
         throw Failure(restored.status == exit_denied ? "the engine refused to look for a UDF module in " + restored.denied
@@ -171,11 +197,11 @@ std::string choose_owner(const Options &options, const StepResult &found)
 
 int restore(const Options &options)
 {
-    if (options.arguments.size() != 2)
-        throw Failure("restore takes BACKUP DATABASE");
-    const std::string backup = backup_path(options);
+    if (options.arguments.size() < 2)
+        throw Failure("restore takes BACKUP [VOLUME ...] DATABASE");
+    const std::vector<std::string> backup = backup_volumes(options);
     Target target;
-    open_target(target, options.arguments[1]);
+    open_target(target, options.arguments.back());
     if (target.dir->entry(target.name))
         throw Failure(target.path + " exists: give the name of a new file (this never replaces one)");
     const Layout layout = find_layout(options);

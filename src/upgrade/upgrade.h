@@ -3,7 +3,7 @@
  * functions as UDFs onto Firebird 3, 4 or 5, every declaration on the UDR
  * module, through Firebird's own client library and service manager.
  *
- *   morvanfn-upgrade [OPTION ...] restore BACKUP DATABASE
+ *   morvanfn-upgrade [OPTION ...] restore BACKUP [VOLUME ...] DATABASE
  *   morvanfn-upgrade [OPTION ...] check DATABASE
  *   morvanfn-upgrade [OPTION ...] switch DATABASE
  *

@@ -64,5 +64,13 @@ fbsql() {
         case $_a in /*) _a=$(windows_path "$_a") ;; esac
         _args="$_args '$(printf '%s\n' "$_a" | sed "s/'/'\\\\''/g")'"
     done
-    (cd "$FIREBIRD_ROOT" && eval "timeout 300 wine fbsql.exe $_args") 2>&1 | tr -d '\r'
+    # Now and then wine fails to start a program at all ("Application could
+    # not be started ... ShellExecuteEx failed"), before it runs: once more.
+    _out=$( (cd "$FIREBIRD_ROOT" && eval "timeout 300 wine fbsql.exe $_args") 2>&1 | tr -d '\r')
+    case $_out in
+        "Application could not be started"*)
+            sleep 1
+            _out=$( (cd "$FIREBIRD_ROOT" && eval "timeout 300 wine fbsql.exe $_args") 2>&1 | tr -d '\r') ;;
+    esac
+    printf '%s\n' "$_out"
 }

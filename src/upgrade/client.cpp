@@ -109,7 +109,8 @@ Client::Client(const std::string &library)
     module_ = load_library(library);
     if (!module_)
         throw Failure("cannot load Firebird's client library " + library + ": " + load_error());
-    using GetMaster = IMaster *(*)();
+    // Each as the headers declare it: __stdcall on 32-bit Windows.
+    using GetMaster = decltype(&fb_get_master_interface);
     auto get_master = reinterpret_cast<GetMaster>(symbol(module_, "fb_get_master_interface"));
     if (!get_master)
         throw Failure(library + " is not Firebird 3 or later's client library (no fb_get_master_interface)");
@@ -161,7 +162,7 @@ void Client::raise(IStatus *status)
         }
     }
     if (sqlstate.empty()) {
-        using SqlState = void (*)(char *, const ISC_STATUS *);
+        using SqlState = decltype(&fb_sqlstate);
         if (auto fb_sqlstate = reinterpret_cast<SqlState>(symbol(module_, "fb_sqlstate"))) {
             char state[6] = "";
             fb_sqlstate(state, status->getErrors());

@@ -196,6 +196,9 @@ public:
     // Its exit status, once ended: 128 + N for a signal N; -1 when it could
     // not be known.
     int wait();
+    // How a child that ended with status ended, in words: a signal, or a
+    // Windows status (0xC0000005, an access violation).
+    static std::string in_words(int status);
     void kill();
 
 private:

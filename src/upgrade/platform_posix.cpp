@@ -586,6 +586,15 @@ int Child::wait()
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+std::string Child::in_words(int status)
+{
+    if (status > 128 && status < 128 + 65) {
+        const char *name = strsignal(status - 128);
+        return "signal " + std::to_string(status - 128) + (name ? std::string(" (") + name + ")" : "");
+    }
+    return "status " + std::to_string(status);
+}
+
 void Child::kill()
 {
     if (pid_ > 0) {

@@ -7,6 +7,7 @@
 #include "client.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include <io.h>
@@ -502,6 +503,27 @@ int Child::wait()
         !GetExitCodeProcess(static_cast<HANDLE>(process_), &code))
         return -1;
     return int(code);
+}
+
+std::string Child::in_words(int status)
+{
+    const DWORD code = static_cast<DWORD>(status);
+    if (code <= 255)
+        return "status " + std::to_string(code);
+    static const struct {
+        DWORD code;
+        const char *words;
+    } known[] = {{0xC0000005, "an access violation"}, {0xC00000FD, "a stack overflow"},
+                 {0xC0000409, "a stack buffer overrun"}, {0xC0000374, "a corrupted heap"},
+                 {0xC0000135, "a DLL that was not found"}, {0xC0000139, "an entry point not found in a DLL"},
+                 {0xC000013A, "Ctrl-C"}, {0xC0000142, "a DLL that failed to start"},
+                 {0x80000003, "a breakpoint"}, {0xC0000017, "no memory left"}};
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+    for (const auto &k : known)
+        if (k.code == code)
+            return std::string("Windows status ") + hex + " (" + k.words + ")";
+    return std::string("Windows status ") + hex;
 }
 
 void Child::kill()

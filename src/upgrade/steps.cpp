@@ -166,12 +166,11 @@ StepResult run_child(const std::vector<std::string> &arguments, Progress *progre
     // A step that ended without a word: say how (a signal, say).
     const auto step = std::find(arguments.begin(), arguments.end(), "--step");
     const std::string name = step != arguments.end() && step + 1 != arguments.end() ? step[1] : "?";
-    if (result.status < 0)
+    if (result.status == -1)
         say("the step " + name + " ended, and how could not be known");
     else if (result.status != exit_done && result.status != exit_attention && result.status != exit_denied &&
              result.status != exit_failed)
-        say("the step " + name + " ended with status " + std::to_string(result.status) +
-            (result.status > 128 && result.status < 160 ? " (signal " + std::to_string(result.status - 128) + ")" : ""));
+        say("the step " + name + " ended with " + Child::in_words(result.status));
     return result;
 }
 

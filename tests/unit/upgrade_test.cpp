@@ -99,6 +99,17 @@ TEST(Owner, GivenOrWhoeverOwnsMost)
     EXPECT_EQ(choose_owner(Options(), StepResult()), "SYSDBA");
 }
 
+TEST(StepLines, HowAStepEndedInWords)
+{
+    EXPECT_EQ(Child::in_words(7), "status 7");
+#ifdef _WIN32
+    EXPECT_EQ(Child::in_words(int(0xC0000005u)), "Windows status 0xC0000005 (an access violation)");
+    EXPECT_EQ(Child::in_words(-2147483392), "Windows status 0x80000100");
+#else
+    EXPECT_EQ(Child::in_words(128 + 11).rfind("signal 11 (", 0), 0u);
+#endif
+}
+
 TEST(Quoting, DoublesQuotes)
 {
     EXPECT_EQ(quoted("X\"ACTIVE;DROP/**/TABLE/**/T2;--"), "\"X\"\"ACTIVE;DROP/**/TABLE/**/T2;--\"");

@@ -1,7 +1,9 @@
 # check.sql and switch_to_udr.sql judge declarations by the same rules, held
 # once in sql/src: each script is its template with the rules' variables and
 # body put in at the -- @VARIABLES@ and -- @RULES@ lines, and the statement
-# that reads the catalogue after a switch at -- @AFTER@, so that each file a
+# that builds again the indexes a switch made inactive at -- @REBUILD@ (the
+# tool builds them itself, one statement each, so that a stop cancels one),
+# and the one that reads the catalogue after a switch at -- @AFTER@, so that each file a
 # DBA runs stands alone.  morvanfn-upgrade runs the same statements: they
 # are also written, as C++ texts, into sql_statements.h.  Included by
 # CMakeLists.txt at configure time, and run as
@@ -9,6 +11,7 @@
 file(READ ${SOURCE}/variables.psql variables)
 file(READ ${SOURCE}/rules.psql rules)
 file(READ ${SOURCE}/after_switch.psql after)
+file(READ ${SOURCE}/rebuild.psql rebuild)
 function(write_if_changed path text)
     set(made "")
     if(EXISTS ${path})
@@ -32,6 +35,7 @@ foreach(script check switch_to_udr)
     file(READ ${SOURCE}/${script}.sql text)
     string(REPLACE "-- @VARIABLES@\n" "${variables}" text "${text}")
     string(REPLACE "-- @RULES@\n" "${rules}" text "${text}")
+    string(REPLACE "-- @REBUILD@\n" "${rebuild}" text "${text}")
     string(REPLACE "-- @AFTER@\n" "${after}" text "${text}")
     write_if_changed(${OUT}/${script}.sql "${text}")
     statement_of(statement "${text}")

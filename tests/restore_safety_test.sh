@@ -17,6 +17,7 @@
 #   a truncated backup, with a keyboard that never answers: a failure, at once;
 #   odd arguments: a name starting with -, with blanks and quotes, an
 #     exported CDPATH, a dangling link at the target, a linked directory;
+#   1,200 declarations on this library, switched in place;
 #   a backup in three volumes: in order, out of order, one named twice, the
 #     last one missing;
 #   a read-only database of another page size, sweep interval, write mode
@@ -265,6 +266,32 @@ rm -f "$work/out/volumes.fdb"
 expect "out of order: named" "$(volumes "$work/vol2.fbk" "$work/vol1.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(grep -c 'vol2.fbk out of sequence' "$work/volumes.log")" "1 nothing made 1"
 expect "one named twice: named, before anything runs" "$(volumes "$work/vol1.fbk" "$work/vol1.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(grep -c 'the volume .*vol1.fbk is named twice' "$work/volumes.log")" "1 nothing made 1"
 expect "the last one missing: said" "$(volumes "$work/vol1.fbk" "$work/vol2.fbk" "$work/out/volumes.fdb") $(grep -c 'vol2.fbk, the last volume given: a volume is missing' "$work/volumes.log")" "1 nothing made 1"
+
+# --- any number of declarations ---------------------------------------------------------
+many=$work/many.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$many';
+SQL
+isql-fb -q -m "$many" <<'SQL'
+SET TERM ^;
+EXECUTE BLOCK AS DECLARE i INTEGER = 0; BEGIN
+    WHILE (i < 1200) DO BEGIN
+        i = i + 1;
+        EXECUTE STATEMENT 'DECLARE EXTERNAL FUNCTION PAD_' || i || ' INTEGER, INTEGER, CSTRING(255) CHARACTER SET NONE '
+            || 'RETURNS PARAMETER 3 ENTRY_POINT ''_fn_pad'' MODULE_NAME ''morvanfn''';
+    END
+END^
+SET TERM ;^
+COMMIT;
+CREATE TABLE T (N INTEGER);
+CREATE INDEX T_PAD ON T COMPUTED BY (PAD_1200(N, 4));
+COMMIT;
+INSERT INTO T VALUES (7);
+COMMIT;
+SQL
+if tool switch "$many" > "$work/many.log" 2>&1; then s=0; else s=$?; fi
+expect "1,200 declarations switched in place, the index on the last built" \
+    "$s $(grep -c 'now 1200 on the UDR and 0 on the UDF; this run switched 1200$' "$work/many.log") $(value "$many" "SELECT COUNT(*) FROM T WHERE PAD_1200(N, 4) = '0007';")" "0 1 1"
 
 # --- UDFs on other libraries: named, with what replaces them -----------------------------
 other=$work/other.fdb

@@ -45,6 +45,9 @@ DECLARE dialect SMALLINT;
 DECLARE quoted VARCHAR(300) CHARACTER SET UTF8;
 DECLARE switched INTEGER = 0;
 DECLARE refused INTEGER = 0;
+DECLARE inactive INTEGER = 0;
+DECLARE made_inactive INTEGER;
+DECLARE index_name VARCHAR(63) CHARACTER SET UTF8;
 -- @VARIABLES@
 BEGIN
     -- Dialect 1 has no quoted names: "X" is a text there.
@@ -69,10 +72,26 @@ BEGIN
             action = 'switched to morvanfn_udr!' || fn || '!udf: (' || udr_arguments || ') RETURNS ' || udr_result
                 || IIF(holds < longest, CAST('; a result over ' || holds || ' bytes, which overflowed the UDF''s buffer, now raises string right truncation' AS VARCHAR(200)), '')
                 || COALESCE('; ' || note, '');
+            -- Its active expression indexes hold the UDF's keys: inactive
+            -- in this same transaction, so that no query ever reads one
+            -- through the UDR; built again after the COMMIT.  Each is kept
+            -- for then (a context value holds a name of any length; a
+            -- context name would not): one for each index, none for each function, so
+            -- that any number of declarations switches.
+            made_inactive = inactive;
+            FOR SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME)
+                FROM RDB$DEPENDENCIES d
+                JOIN RDB$INDICES x ON x.RDB$INDEX_NAME = d.RDB$DEPENDENT_NAME
+                WHERE d.RDB$DEPENDED_ON_NAME = :function_name AND d.RDB$DEPENDED_ON_TYPE = 15
+                  AND d.RDB$DEPENDENT_TYPE = 6 AND COALESCE(x.RDB$INDEX_INACTIVE, 0) = 0
+                INTO :index_name
+            DO BEGIN
+                EXECUTE STATEMENT 'ALTER INDEX ' || IIF(dialect = 1, index_name, '"' || REPLACE(index_name, '"', '""') || '"')
+                    || ' INACTIVE';
+                inactive = inactive + 1;
+                RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_INDEX_' || inactive, index_name);
+            END
             switched = switched + 1;
-            -- What was switched, for after the COMMIT (a context value
-            -- holds a name of any length; a context name would not).
-            RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_SWITCHED_' || switched, function_name);
             -- The engine may still refuse one (no ALTER rights, another
             -- transaction changing it, a size it does not take here): that
             -- one stays a UDF, the others go on, and the script fails below.
@@ -81,13 +100,16 @@ BEGIN
                 action = 'NOT SWITCHED: the engine refused ALTER FUNCTION (SQLSTATE ' || SQLSTATE || ', error '
                     || GDSCODE || ') with (' || udr_arguments || ') RETURNS ' || udr_result;
                 refused = refused + 1;
+                inactive = made_inactive;
             END
         END
         SUSPEND;
     END
     RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_SWITCHED', switched);
     RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_REFUSED', refused);
+    RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_INDEXES', inactive);
 END^
 SET TERM ;^
 COMMIT;
+-- @REBUILD@
 -- @AFTER@

@@ -42,12 +42,6 @@ std::string context(Attachment &db, const std::string &name)
     return r.empty() || !r[0][0] ? "" : *r[0][0];
 }
 
-const char *const active_on_function = R"(
-SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$DEPENDENCIES d
-    JOIN RDB$INDICES x ON x.RDB$INDEX_NAME = d.RDB$DEPENDENT_NAME
-    WHERE d.RDB$DEPENDED_ON_NAME = ? AND d.RDB$DEPENDED_ON_TYPE = 15 AND d.RDB$DEPENDENT_TYPE = 6
-      AND COALESCE(x.RDB$INDEX_INACTIVE, 0) = 0)";
-
 } // namespace
 
 std::string builtin_for(const std::string &entry_point)
@@ -157,30 +151,18 @@ bool report_check(Attachment &db, const Out &out)
     return attention;
 }
 
-Switched run_switch(Attachment &db, const Out &out, Switched &s, unsigned dialect)
+Switched run_switch(Attachment &db, const Out &out, Switched &s)
 {
+    // The switch makes every active expression index on a function it
+    // switches inactive in the same transaction: committed together, no
+    // query ever reads a key the UDF computed through the UDR, even if this
+    // run stops before the builds.  What it did, from its counts.
     db.each(switch_to_udr_statement, {}, [&](const Row &r) { out("  " + or_null(r[0]) + ": " + or_null(r[1])); });
-    // What the switch did, from its counts; and in the same transaction,
-    // every active expression index on a function it switched made
-    // inactive: committed together, no query ever reads a key the UDF
-    // computed through the UDR, even if this run stops before the builds.
     const int switched = std::atoi(context(db, "MORVANFN_SWITCHED").c_str());
-    for (int i = 1; i <= switched; ++i) {
-        const std::string function = context(db, "MORVANFN_SWITCHED_" + std::to_string(i));
-        for (const Row &r : db.query(active_on_function, {function})) {
-            const std::string index = or_null(r[0]);
-            const auto name = sql_name(index, dialect);
-            if (!name) {
-                out("  " + function + ": its expression index " + index +
-                    " needs quotes, which a dialect 1 database has not: its keys are still the UDF's; rebuild it by hand");
-                s.refused = true;
-                continue;
-            }
-            db.execute("ALTER INDEX " + *name + " INACTIVE");
-            s.indexes_to_build.push_back(index);
-        }
-    }
-    s.refused = s.refused || std::atoi(context(db, "MORVANFN_REFUSED").c_str()) > 0;
+    const int indexes = std::atoi(context(db, "MORVANFN_INDEXES").c_str());
+    for (int i = 1; i <= indexes; ++i)
+        s.indexes_to_build.push_back(context(db, "MORVANFN_INDEX_" + std::to_string(i)));
+    s.refused = std::atoi(context(db, "MORVANFN_REFUSED").c_str()) > 0;
     db.commit();
     s.switched = switched;
     if (switched > 0)
@@ -295,7 +277,7 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     Attachment db = attach_checked(client, database, id, owner, dialect);
     step_says("switching the UDFs declared on morvanfn to morvanfn_udr:");
     Switched s;
-    run_switch(db, step_says, s, dialect);
+    run_switch(db, step_says, s);
     attention = s.refused || s.left;
     // The indexes on what was switched, and those the restore could not
     // build without the UDFs, now that the functions work.

@@ -130,7 +130,7 @@ int in_place(const Options &options, const Hooks &hooks)
         int status = exit_done;
         if (!check_only) {
             say("switching the UDFs declared on morvanfn to morvanfn_udr:");
-            run_switch(db, out, s, dialect);
+            run_switch(db, out, s);
             if (s.refused || s.left)
                 status = s.switched == 0 ? exit_failed : exit_attention;
             if (!build_indexes(db, s.indexes_to_build, dialect, out) && status == exit_done)

@@ -199,7 +199,7 @@ struct Switched {
 // The switch, with every active expression index on a function it switches
 // made inactive in the same transaction (a key the UDF computed is never
 // read by the UDR), committed; then each index built with the UDR.
-Switched run_switch(Attachment &db, const Out &out, Switched &s, unsigned dialect);
+Switched run_switch(Attachment &db, const Out &out, Switched &s);
 // Builds each index, in a transaction of its own; names what it cannot.
 // True when every one was built.
 bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsigned dialect, const Out &out);

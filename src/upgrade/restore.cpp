@@ -118,8 +118,9 @@ StepResult read_metadata(const Layout &layout, RunRoot &run, const std::vector<s
             say("restoring it would need the engine to load a library from there, and " +
                 (why ? *why : "the backup names more such directories than this tool allows") + ";");
             say("this tool never lets the engine load a library that a backup names. Nothing was made. "
-                "Declare that function on the old server with a module name alone");
-            say("(or drop it), back up again, and restore that backup.");
+                "On the old server, give that function a module name alone");
+            say("(ALTER EXTERNAL FUNCTION name MODULE_NAME 'morvanfn', for this library; what uses it keeps "
+                "working), back up again, and restore that backup.");
             throw Failure("nothing was made");
         }
         say("the backup names the UDF module " + found.denied + ", whose directory holds nothing to load: "

@@ -17,6 +17,8 @@
 #   a truncated backup, with a keyboard that never answers: a failure, at once;
 #   odd arguments: a name starting with -, with blanks and quotes, an
 #     exported CDPATH, a dangling link at the target, a linked directory;
+#   an owner named "Alice_B": the capitals the service manager writes said,
+#     with the way out, names quoted in the CREATE USER advice;
 #   1,200 declarations on this library, switched in place;
 #   a backup in three volumes: in order, out of order, one named twice, the
 #     last one missing;
@@ -266,6 +268,19 @@ rm -f "$work/out/volumes.fdb"
 expect "out of order: named" "$(volumes "$work/vol2.fbk" "$work/vol1.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(grep -c 'vol2.fbk out of sequence' "$work/volumes.log")" "1 nothing made 1"
 expect "one named twice: named, before anything runs" "$(volumes "$work/vol1.fbk" "$work/vol1.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(grep -c 'the volume .*vol1.fbk is named twice' "$work/volumes.log")" "1 nothing made 1"
 expect "the last one missing: said" "$(volumes "$work/vol1.fbk" "$work/vol2.fbk" "$work/out/volumes.fdb") $(grep -c 'vol2.fbk, the last volume given: a volume is missing' "$work/volumes.log")" "1 nothing made 1"
+
+# --- an owner whose name needs quotes ---------------------------------------------------
+isql-fb -q -m -user '"Alice_B"' <<SQL
+CREATE DATABASE '$work/quoted.fdb';
+CREATE TABLE T (N INTEGER);
+GRANT SELECT ON T TO USER "bob";
+COMMIT;
+SQL
+gbak -b "$work/quoted.fdb" "$work/quoted.fbk"
+if tool restore "$work/quoted.fbk" "$work/out/quoted.fdb" > "$work/quoted.log" 2>&1; then s=0; else s=$?; fi
+expect "an owner the service writes in capitals: said, with both ways out, names quoted" \
+    "$s $(grep -c '^morvanfn-upgrade: a restore through Firebird.s service manager writes the owner.s name in capitals: "Alice_B" is not the owner of this copy, ALICE_B is' "$work/quoted.log") $(grep -c "CREATE USER \"Alice_B\" PASSWORD '...'; CREATE USER \"bob\" PASSWORD '...'\$" "$work/quoted.log")" \
+    "2 1 1"
 
 # --- any number of declarations ---------------------------------------------------------
 many=$work/many.fdb

@@ -173,7 +173,8 @@ expect "the restore, naming OLD_DATE and NEVER_PAD for the DBA" \
     "$status $(grep -c '^morvanfn-upgrade: done' "$work/restore-restored.fdb.out") $(grep -c 'UNSAFE' "$work/restore-restored.fdb.out")" "2 1 2"
 expect "the owner kept" "$(value "$work/restored.fdb" 'SELECT MON$OWNER FROM MON$DATABASE;')" ALICE
 expect "said so" "$(grep -c '^morvanfn-upgrade: database owner: ALICE$' "$work/restore-restored.fdb.out")" 1
-expect "the users a new server needs are named" "$(grep -c '^morvanfn-upgrade: users this database names (owners, grants): ALICE, BOB\.' "$work/restore-restored.fdb.out")" 1
+expect "the users a new server needs are named, with the statements that make them" \
+    "$(grep -c "^morvanfn-upgrade: users this database names (owners, grants): ALICE, BOB\..*: CREATE USER ALICE PASSWORD '...'; CREATE USER BOB PASSWORD '...'\$" "$work/restore-restored.fdb.out")" 1
 expect "the engine named from the engine" "$(grep -c '^morvanfn-upgrade: engine: [LW]I-V' "$work/restore-restored.fdb.out")" 1
 expect "indexes active" "$(value "$work/restored.fdb" 'SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_INACTIVE <> 0;')" 0
 dependents dependents "$work/restored.fdb" "restored"

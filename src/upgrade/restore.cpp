@@ -179,6 +179,16 @@ void publish(const Target &target, Work &work)
 
 } // namespace
 
+std::string user_in_sql(const std::string &user)
+{
+    // A plain name is written as it is (the engine reads it in capitals);
+    // any other, quoted, so that its case and characters survive.
+    bool plain = !user.empty() && user[0] >= 'A' && user[0] <= 'Z';
+    for (char c : user)
+        plain = plain && ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$');
+    return plain ? user : quoted(user);
+}
+
 std::string choose_owner(const Options &options, const StepResult &found)
 {
     if (!options.owner.empty()) {
@@ -235,12 +245,22 @@ int restore(const Options &options)
         throw Failure("the database could not be finished (above): nothing was made");
     const std::string database_owner = finished.first("database_owner");
     say("database owner: " + database_owner + (database_owner == owner ? "" : " (NOT " + owner + ")"));
-    std::string users;
-    for (const auto &u : found.all("user"))
+    std::string upper = owner;
+    for (char &c : upper)
+        c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (database_owner != owner && database_owner == upper)
+        say("a restore through Firebird's service manager writes the owner's name in capitals: " +
+            user_in_sql(owner) + " is not the owner of this copy, " + database_owner +
+            " is; create that user (CREATE USER " + user_in_sql(database_owner) +
+            " PASSWORD '...'), or restore with gbak -c as " + user_in_sql(owner) + " (gbak keeps the case)");
+    std::string users, create;
+    for (const auto &u : found.all("user")) {
         users += (users.empty() ? "" : ", ") + u[0];
+        create += (create.empty() ? "" : "; ") + ("CREATE USER " + user_in_sql(u[0]) + " PASSWORD '...'");
+    }
     if (!users.empty())
         say("users this database names (owners, grants): " + users + ". A backup holds no users or passwords: "
-            "create on the new server those it lacks (CREATE USER name PASSWORD '...', as SYSDBA)");
+            "create on the new server those it lacks, as SYSDBA: " + create);
 
     publish(target, work);
     const bool attention = finished.status == exit_attention || database_owner != owner;

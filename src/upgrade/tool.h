@@ -215,6 +215,9 @@ int restore(const Options &options);
 // backup's tables, views, procedures, functions and packages (SYSDBA when
 // nobody does), said with the counts.
 std::string choose_owner(const Options &options, const StepResult &found);
+// A user's name as CREATE USER must write it: quoted where its case or
+// characters need it ("Alice_B"), plain otherwise.
+std::string user_in_sql(const std::string &user);
 int in_place(const Options &options, const Hooks &hooks);
 
 } // namespace upgrade

@@ -99,6 +99,15 @@ TEST(Owner, GivenOrWhoeverOwnsMost)
     EXPECT_EQ(choose_owner(Options(), StepResult()), "SYSDBA");
 }
 
+TEST(Owner, AdviceQuotesTheNamesThatNeedIt)
+{
+    EXPECT_EQ(user_in_sql("ALICE"), "ALICE");
+    EXPECT_EQ(user_in_sql("APP_2$"), "APP_2$");
+    EXPECT_EQ(user_in_sql("Alice_B"), "\"Alice_B\"");
+    EXPECT_EQ(user_in_sql("2ND"), "\"2ND\"");
+    EXPECT_EQ(user_in_sql("O\"Brien"), "\"O\"\"Brien\"");
+}
+
 TEST(StepLines, HowAStepEndedInWords)
 {
     EXPECT_EQ(Child::in_words(7), "status 7");

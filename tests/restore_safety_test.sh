@@ -40,6 +40,9 @@
 #     build cancel it, say what was committed and leave no index with the
 #     UDF's keys; a rerun names the index left inactive; check stopped ends
 #     cleanly;
+#   this library named by the old server's path, whose directory still holds
+#     files (as root: the engine sees it empty for the run): switched, and
+#     nothing there loaded;
 #   as root, a neighbour (a throwaway account owning the target's directory):
 #     a link swapped in for the run's directory while it restores, leftovers
 #     and a run root of the neighbour's holding links to root's files: root
@@ -77,7 +80,10 @@ scratch_appears() {
 evil=$work/hostile
 mkdir -p "$evil"
 cp "$build/hostile/evil.so" "$evil/"
-sh "$here/../scripts/firebird.sh" "$FB_ENGINE" root "$work/root" "$work/modules;$evil"
+# The old server's UDF directory of a same-machine upgrade.
+mkdir -p "$work/oldudf"
+cp "$build/morvanfn.so" "$work/oldudf/"
+sh "$here/../scripts/firebird.sh" "$FB_ENGINE" root "$work/root" "$work/modules;$evil;$work/oldudf"
 cp "$build/libmorvanfn_udr.so" "$work/root/udr/"
 export FIREBIRD="$work/root" FIREBIRD_LOCK="$work/root/lock" FIREBIRD_TMP="$work/root/tmp" ISC_USER=SYSDBA
 export MORVANFN_EVIL_MARK="$work/evil-ran"
@@ -495,6 +501,34 @@ for i in 1 2 3; do
     if wait $run; then s=0; else s=$?; fi
     expect "check stopped by SIGTERM ends by itself ($i)" "$s" "[012]"
 done
+
+# --- this library by the old server's path, that directory still full ----------------------
+samebox=$work/samebox.fdb
+isql-fb -q -m <<SQL
+CREATE DATABASE '$samebox';
+DECLARE EXTERNAL FUNCTION OLD_PAD INTEGER, INTEGER, CSTRING(20) CHARACTER SET NONE
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME '$work/oldudf/morvanfn.so';
+CREATE TABLE T (N INTEGER);
+COMMIT;
+INSERT INTO T VALUES (7);
+COMMIT;
+CREATE INDEX T_OLD_PAD ON T COMPUTED BY (OLD_PAD(N, 5));
+COMMIT;
+SQL
+gbak -b "$samebox" "$work/samebox.fbk"
+# Whatever is there now never runs: a library that marks when it loads.
+cp "$evil/evil.so" "$work/oldudf/morvanfn.so"
+rm -f "$MORVANFN_EVIL_MARK"
+if [ "$(id -u)" != 0 ]; then
+    echo "SKIP   this library by a path whose directory holds files: hiding it needs root"
+else
+    if tool restore "$work/samebox.fbk" "$work/out/samebox.fdb" > "$work/samebox.log" 2>&1; then s=0; else s=$?; fi
+    expect "this library by the old server's path, its directory full: switched, nothing loaded from there" \
+        "$s $(grep -c 'the engine sees .*/oldudf empty' "$work/samebox.log") $([ -e "$MORVANFN_EVIL_MARK" ] && echo ran || echo 'never ran') $(value "$work/out/samebox.fdb" "SELECT COUNT(*) FROM T WHERE OLD_PAD(N, 5) = '00007';")" \
+        "0 1 never ran 1"
+    expect "the directory untouched for everyone else" "$(ls "$work/oldudf")" "morvanfn.so"
+fi
+cp "$build/morvanfn.so" "$work/oldudf/"
 
 # --- a neighbour: a local account that may write the target's directory ---------------------
 if [ "$(id -u)" != 0 ]; then

@@ -63,6 +63,8 @@ int main(int argc, char **argv, const Hooks &hooks)
                 options.owner = value();
             } else if (!options_end && a == "--udr") {
                 options.udr = value();
+            } else if (!options_end && a == "--unseen") {
+                options.unseen.push_back(value());
             } else if (!options_end && a == "--step") {
                 in_step = true;
             } else if (!options_end && (a == "--help" || a == "-h")) {

@@ -228,6 +228,11 @@ void set_environment(const std::string &name, const std::string &value);
 std::string environment(const std::string &name);
 // Where the tool's own Firebird is when none is named: Windows' registry.
 std::optional<std::string> default_firebird_root();
+// From now on this process sees dir as an empty directory that nothing can
+// be put in (a private mount of its own: Linux, as root); everyone else
+// sees it as it is.  Why it cannot, or nullopt when done.
+std::optional<std::string> hide_directory(const std::string &dir);
+bool can_hide_directories();
 // Ends this process now, its output flushed, no exit handler run: the
 // engine's threads may still be running code that one would unload.
 [[noreturn]] void end_process(int status);

@@ -17,7 +17,9 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -601,6 +603,29 @@ void Child::kill()
         ::kill(pid_, SIGKILL);
         wait();
     }
+}
+
+// --- a directory hidden from the engine ---------------------------------------------
+
+bool can_hide_directories()
+{
+    return geteuid() == 0;
+}
+
+std::optional<std::string> hide_directory(const std::string &dir)
+{
+    if (geteuid() != 0)
+        return std::string("only root can hide it from the engine for the run");
+    static bool own_mounts = false;
+    if (!own_mounts) {
+        // Mounts of this process alone, none of them seen outside.
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return "cannot make mounts of this run's own: " + std::string(std::strerror(errno));
+        own_mounts = true;
+    }
+    if (mount("morvanfn-upgrade", dir.c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "size=4k,mode=0555") != 0)
+        return "cannot hide it: " + std::string(std::strerror(errno));
+    return std::nullopt;
 }
 
 // --- the rest ----------------------------------------------------------------------

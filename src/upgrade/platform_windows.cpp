@@ -361,6 +361,16 @@ std::optional<std::string> unsafe_library_directory(const std::string &dir, std:
     return why;
 }
 
+bool can_hide_directories()
+{
+    return false;
+}
+
+std::optional<std::string> hide_directory(const std::string &)
+{
+    return std::string("Windows cannot hide it from the engine for the run");
+}
+
 std::optional<std::string> unsafe_code_directory(const std::string &)
 {
     return std::nullopt; // Windows' permissions are not read by this tool

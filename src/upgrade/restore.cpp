@@ -8,6 +8,7 @@
 // name DATABASE, which is never replaced.
 #include "tool.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -96,6 +97,33 @@ std::string listed(const std::vector<std::string> &volumes)
     return l + (volumes.size() > 1 ? " (" + std::to_string(volumes.size()) + " volumes)" : "");
 }
 
+// The directory a backup names this library in, to hide from the engine
+// for the run, or nullopt where it may not be: a module of another name, a
+// system that cannot, or a directory that holds anything the run needs.
+std::optional<std::string> hidden_for_run(const std::string &module, const Layout &layout, const RunRoot &run,
+                                          const Work &work, const std::vector<std::string> &backup)
+{
+    std::string name;
+    for (char c : name_of(module))
+        name += char(std::tolower(static_cast<unsigned char>(c)));
+    if (name != "morvanfn" && name != "morvanfn.so" && name != "morvanfn.dll" && name != "libmorvanfn.so")
+        return std::nullopt;
+    if (!can_hide_directories() || !configurable(directory_of(module)))
+        return std::nullopt;
+    const auto dir = real_directory(directory_of(module));
+    if (!dir || *dir == "/")
+        return std::nullopt;
+    std::vector<std::string> needed = {run.path, layout.root, layout.udr, layout.client, work.dir->path(), temp_directory()};
+    needed.insert(needed.end(), backup.begin(), backup.end());
+    for (const std::string &p : needed) {
+        const auto real = real_directory(is_directory(p) ? p : directory_of(p));
+        const std::string r = real ? *real : p;
+        if (r == *dir || r.rfind(*dir + separator, 0) == 0)
+            return std::nullopt;
+    }
+    return dir;
+}
+
 // 1. The metadata alone: what the engine refuses, who owns what.
 StepResult read_metadata(const Layout &layout, RunRoot &run, const std::vector<std::string> &backup, Work &work, Made &made)
 {
@@ -104,7 +132,7 @@ StepResult read_metadata(const Layout &layout, RunRoot &run, const std::vector<s
     meta.insert(meta.end(), backup.begin(), backup.end());
     for (int attempt = 0;; ++attempt) {
         work.dir->remove_own("meta.fdb");
-        StepResult found = run_child(step_arguments(layout, meta), nullptr);
+        StepResult found = run_child(step_arguments(layout, meta, run.unseen), nullptr);
         work.dir->remove_own("meta.fdb");
         if (found.status != exit_denied) {
             if (found.status != exit_done)
@@ -113,6 +141,19 @@ StepResult read_metadata(const Layout &layout, RunRoot &run, const std::vector<s
         }
         const size_t before = made.dirs.size();
         const auto why = why_not(found.denied, made.dirs);
+        // This library, named by the old server's path, where files still
+        // are (the same-machine upgrade): the engine sees that directory
+        // empty for the run, and loads nothing from it.
+        const auto hidden = why ? hidden_for_run(found.denied, layout, run, work, backup) : std::nullopt;
+        if (hidden && attempt <= 20) {
+            say("the backup names this library by the path " + found.denied + ", whose directory holds files: " +
+                "for this run the engine sees " + *hidden + " empty (a mount of the run's own), and loads nothing "
+                "from it; the declarations there are switched to the UDR");
+            run.unseen.push_back(*hidden);
+            run.udf_directories.push_back(directory_of(found.denied));
+            run.configure(layout);
+            continue;
+        }
         if (why || attempt > 20) {
             say("the backup declares a UDF whose module is named by the path " + found.denied + ":");
             say("restoring it would need the engine to load a library from there, and " +
@@ -141,7 +182,7 @@ std::vector<std::string> restore_data(const Layout &layout, const RunRoot &run, 
     const auto started = Clock::now();
     std::vector<std::string> step = {"restore", run.path, work.dir->path(), id_text(work.dir->id()), owner};
     step.insert(step.end(), backup.begin(), backup.end());
-    const StepResult restored = run_child(step_arguments(layout, step), &progress);
+    const StepResult restored = run_child(step_arguments(layout, step, run.unseen), &progress);
     progress.done();
     if (restored.status != exit_done)
         throw Failure(restored.status == exit_denied ? "the engine refused to look for a UDF module in " + restored.denied
@@ -240,7 +281,7 @@ int restore(const Options &options)
         throw Failure("the restored database is not where the engine made it: nothing was made");
     std::vector<std::string> finish = {"finish", run.path, join(work.dir->path(), "database.fdb"), id_text(file->id), owner};
     finish.insert(finish.end(), failed.begin(), failed.end());
-    const StepResult finished = run_child(step_arguments(layout, finish), nullptr);
+    const StepResult finished = run_child(step_arguments(layout, finish, run.unseen), nullptr);
     if (finished.status != exit_done && finished.status != exit_attention)
         throw Failure("the database could not be finished (above): nothing was made");
     const std::string database_owner = finished.first("database_owner");

@@ -174,9 +174,15 @@ StepResult run_child(const std::vector<std::string> &arguments, Progress *progre
     return result;
 }
 
-std::vector<std::string> step_arguments(const Layout &layout, std::vector<std::string> step)
+std::vector<std::string> step_arguments(const Layout &layout, std::vector<std::string> step,
+                                        const std::vector<std::string> &unseen)
 {
-    std::vector<std::string> a = {"--firebird", layout.root, "--udr", layout.udr, "--step"};
+    std::vector<std::string> a = {"--firebird", layout.root, "--udr", layout.udr};
+    for (const std::string &dir : unseen) {
+        a.push_back("--unseen");
+        a.push_back(dir);
+    }
+    a.push_back("--step");
     a.insert(a.end(), step.begin(), step.end());
     return a;
 }
@@ -222,6 +228,9 @@ int run_step(const std::vector<std::string> &a, const Options &options, const Ho
     if (a.size() < 2)
         throw Failure("internal: a step needs a name and the run's root");
     const Layout layout = find_layout(options);
+    for (const std::string &dir : options.unseen)
+        if (const auto why = hide_directory(dir))
+            throw Failure("the directory " + dir + ": " + *why);
     use_run_root(a[1]);
     // The engine looks for a library named "lib" + a path relative to the
     // working directory: the run's root, where lib/ has none.

@@ -50,6 +50,8 @@ struct Options {
     std::string command;
     std::vector<std::string> arguments;
     std::string firebird, owner, udr;
+    // A step's: directories the engine sees empty (--unseen DIR).
+    std::vector<std::string> unseen;
 };
 
 // --- layout.cpp ---------------------------------------------------------------
@@ -72,6 +74,9 @@ bool remote(const std::string &database);
 struct RunRoot {
     std::string path;
     std::vector<std::string> udf_directories;
+    // Directories a backup names this library in, which hold files: each
+    // step's engine sees them empty.
+    std::vector<std::string> unseen;
     std::string databases; // DatabaseAccess: the one directory the engine may open
     std::optional<TargetLock> lock;
     std::optional<Directory> temp;
@@ -145,7 +150,8 @@ struct StepResult {
     std::vector<std::vector<std::string>> all(const std::string &key) const;
 };
 StepResult run_child(const std::vector<std::string> &arguments, Progress *progress);
-std::vector<std::string> step_arguments(const Layout &layout, std::vector<std::string> step);
+std::vector<std::string> step_arguments(const Layout &layout, std::vector<std::string> step,
+                                        const std::vector<std::string> &unseen = {});
 int run_step(const std::vector<std::string> &a, const Options &options, const Hooks &hooks);
 
 // The client library of the layout's Firebird, loaded, for a step or for

@@ -42,6 +42,18 @@ std::string context(Attachment &db, const std::string &name)
     return r.empty() || !r[0][0] ? "" : *r[0][0];
 }
 
+// A function declared on this library's UDF module, by any of its names
+// (morvanfn, morvanfn.so, morvanfn.dll, a path, any case): f is RDB$FUNCTIONS.
+const std::string on_morvanfn = "LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO '(%[/\\])?morvanfn(.so|.dll)?'";
+
+// An inactive expression index whose source names the function: an
+// inactive index has no dependencies recorded.  x is RDB$INDICES, f
+// RDB$FUNCTIONS.
+const std::string inactive_naming_f =
+    "x.RDB$EXPRESSION_BLR IS NOT NULL AND COALESCE(x.RDB$INDEX_INACTIVE, 0) <> 0 "
+    "AND POSITION(UPPER(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME)) "
+    "IN UPPER(CAST(SUBSTRING(x.RDB$EXPRESSION_SOURCE FROM 1 FOR 8000) AS VARCHAR(8000)))) > 0";
+
 } // namespace
 
 std::string builtin_for(const std::string &entry_point)
@@ -84,8 +96,7 @@ std::string builtin_for(const std::string &entry_point)
 bool report_other_udfs(Attachment &db, const Out &out)
 {
     // Every UDF not on this library: the switch leaves it as it is, and it
-    // works only where UdfAccess allows its module.  An inactive index has
-    // no dependencies recorded: counted through its expression's source.
+    // works only where UdfAccess allows its module.
     const auto rows = db.query(R"(
 SELECT CAST(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME) AS VARCHAR(63) CHARACTER SET UTF8),
        CAST(TRIM(f.RDB$MODULE_NAME) AS VARCHAR(255) CHARACTER SET UTF8),
@@ -94,13 +105,9 @@ SELECT CAST(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME) AS VARCHAR(63) CHARACTER SET
             FROM RDB$DEPENDENCIES d
             WHERE d.RDB$DEPENDED_ON_NAME = f.RDB$FUNCTION_NAME AND d.RDB$DEPENDED_ON_TYPE = 15),
        (SELECT CAST(LIST(TRIM(TRAILING FROM x.RDB$INDEX_NAME), ', ') AS VARCHAR(2000) CHARACTER SET UTF8)
-            FROM RDB$INDICES x
-            WHERE x.RDB$EXPRESSION_BLR IS NOT NULL AND COALESCE(x.RDB$INDEX_INACTIVE, 0) <> 0
-              AND POSITION(UPPER(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME))
-                           IN UPPER(CAST(SUBSTRING(x.RDB$EXPRESSION_SOURCE FROM 1 FOR 8000) AS VARCHAR(8000)))) > 0)
+            FROM RDB$INDICES x WHERE )" + inactive_naming_f + R"()
 FROM RDB$FUNCTIONS f
-WHERE f.RDB$MODULE_NAME IS NOT NULL AND f.RDB$PACKAGE_NAME IS NULL
-  AND NOT (LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO '(%[/\])?morvanfn(.so|.dll)?')
+WHERE f.RDB$MODULE_NAME IS NOT NULL AND f.RDB$PACKAGE_NAME IS NULL AND NOT ()" + on_morvanfn + R"()
 ORDER BY 1)");
     db.commit();
     if (rows.empty())
@@ -120,8 +127,7 @@ ORDER BY 1)");
 
 int udfs_on_morvanfn(Attachment &db)
 {
-    const auto left = db.query("SELECT COUNT(*) FROM RDB$FUNCTIONS WHERE RDB$PACKAGE_NAME IS NULL "
-                               "AND LOWER(TRIM(RDB$MODULE_NAME)) SIMILAR TO '(%[/\\])?morvanfn(.so|.dll)?'");
+    const auto left = db.query("SELECT COUNT(*) FROM RDB$FUNCTIONS f WHERE f.RDB$PACKAGE_NAME IS NULL AND " + on_morvanfn);
     db.commit();
     return std::atoi(or_null(left[0][0]).c_str());
 }
@@ -224,16 +230,12 @@ bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsign
 
 std::vector<std::string> inactive_on_udr(Attachment &db)
 {
-    // An inactive index has no dependencies recorded: its expression's
-    // source names the functions.
     std::vector<std::string> names;
     for (const Row &r : db.query(R"(
 SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$INDICES x
     JOIN RDB$FUNCTIONS f ON f.RDB$PACKAGE_NAME IS NULL AND f.RDB$ENGINE_NAME = 'UDR'
         AND LOWER(f.RDB$ENTRYPOINT) STARTING WITH 'morvanfn_udr!'
-    WHERE x.RDB$EXPRESSION_BLR IS NOT NULL AND COALESCE(x.RDB$INDEX_INACTIVE, 0) <> 0
-      AND POSITION(UPPER(TRIM(TRAILING FROM f.RDB$FUNCTION_NAME))
-                   IN UPPER(CAST(SUBSTRING(x.RDB$EXPRESSION_SOURCE FROM 1 FOR 8000) AS VARCHAR(8000)))) > 0
+    WHERE )" + inactive_naming_f + R"(
     ORDER BY 1)"))
         names.push_back(or_null(r[0]));
     db.commit();
@@ -280,7 +282,8 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     run_switch(db, step_says, s);
     attention = s.refused || s.left;
     // The indexes on what was switched, and those the restore could not
-    // build without the UDFs, now that the functions work.
+    // build without the UDFs, now that the functions work: one that stays
+    // inactive is named, and the run ends with something for the DBA.
     std::vector<std::string> build = s.indexes_to_build;
     build.insert(build.end(), a.begin() + 5, a.end());
     if (!build_indexes(db, build, dialect, step_says))
@@ -305,17 +308,6 @@ int step_finish(Step &step, const std::vector<std::string> &a)
         list += (list.empty() ? "" : ", ") + i;
     step_says("indexes: " + or_null(active[0][0]) + " active, " + std::to_string(inactive.size()) + " inactive" +
               (list.empty() ? "" : ": " + list));
-    const auto left = db.query("SELECT COUNT(*) FROM RDB$INDICES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
-                               "AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 AND TRIM(TRAILING FROM RDB$INDEX_NAME) IN (" +
-                                   [&] {
-                                       std::string marks;
-                                       for (size_t i = 5; i < a.size(); ++i)
-                                           marks += i == 5 ? "?" : ", ?";
-                                       return marks.empty() ? std::string("''") : marks;
-                                   }() + ")",
-                               std::vector<std::string>(a.begin() + 5, a.end()));
-    if (or_null(left[0][0]) != "0")
-        attention = true;
     const auto mon = db.query("SELECT CAST(TRIM(MON$OWNER) AS VARCHAR(63) CHARACTER SET UTF8), MON$SHUTDOWN_MODE FROM MON$DATABASE");
     emit({"value", "database_owner", or_null(mon[0][0])});
     if (or_null(mon[0][1]) != "0")

@@ -229,7 +229,8 @@ std::string environment(const std::string &name);
 // Where the tool's own Firebird is when none is named: Windows' registry.
 std::optional<std::string> default_firebird_root();
 // From now on this process sees dir as an empty directory that nothing can
-// be put in (a private mount of its own: Linux, as root); everyone else
+// be put in (a private mount of its own: Linux, as root or in a user
+// namespace of its own where the system allows one); everyone else
 // sees it as it is.  Why it cannot, or nullopt when done.
 std::optional<std::string> hide_directory(const std::string &dir);
 bool can_hide_directories();

@@ -17,8 +17,11 @@
 #   a truncated backup, with a keyboard that never answers: a failure, at once;
 #   odd arguments: a name starting with -, with blanks and quotes, an
 #     exported CDPATH, a dangling link at the target, a linked directory;
-#   an owner named "Alice_B": the capitals the service manager writes said,
-#     with the way out, names quoted in the CREATE USER advice;
+#   an owner named "Alice_B", read-only, in two volumes, a CSTRING(8) giving
+#     10 characters through a view and an index only the UDR can build:
+#     restored as a plain gbak -c as that user with the UDF restores it
+#     (owner, read-only, answers, the index), names quoted in the CREATE USER
+#     advice; --owner '"O""Brien"';
 #   1,200 declarations on this library, switched in place;
 #   a backup in three volumes: in order, out of order, one named twice, the
 #     last one missing;
@@ -41,8 +44,8 @@
 #     UDF's keys; a rerun names the index left inactive; check stopped ends
 #     cleanly;
 #   this library named by the old server's path, whose directory still holds
-#     files (as root: the engine sees it empty for the run): switched, and
-#     nothing there loaded;
+#     files (the engine sees it empty for the run), as root and as another
+#     user: switched, and nothing there loaded;
 #   as root, a neighbour (a throwaway account owning the target's directory):
 #     a link swapped in for the run's directory while it restores, leftovers
 #     and a run root of the neighbour's holding links to root's files: root
@@ -275,18 +278,34 @@ expect "out of order: named" "$(volumes "$work/vol2.fbk" "$work/vol1.fbk" "$work
 expect "one named twice: named, before anything runs" "$(volumes "$work/vol1.fbk" "$work/vol1.fbk" "$work/vol3.fbk" "$work/out/volumes.fdb") $(grep -c 'the volume .*vol1.fbk is named twice' "$work/volumes.log")" "1 nothing made 1"
 expect "the last one missing: said" "$(volumes "$work/vol1.fbk" "$work/vol2.fbk" "$work/out/volumes.fdb") $(grep -c 'vol2.fbk, the last volume given: a volume is missing' "$work/volumes.log")" "1 nothing made 1"
 
-# --- an owner whose name needs quotes ---------------------------------------------------
+# --- an owner whose name needs quotes, read-only, in two volumes -------------------------
+# A CSTRING(8) with no character set: 10-character numbers through a view
+# and an index, which a restore cannot build without the UDF.
 isql-fb -q -m -user '"Alice_B"' <<SQL
-CREATE DATABASE '$work/quoted.fdb';
+CREATE DATABASE '$work/quoted.fdb' DEFAULT CHARACTER SET UTF8;
+DECLARE EXTERNAL FUNCTION DOC_NO INTEGER, INTEGER, CSTRING(8)
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME 'morvanfn';
 CREATE TABLE T (N INTEGER);
 GRANT SELECT ON T TO USER "bob";
 COMMIT;
+CREATE INDEX T_DOC ON T COMPUTED BY (DOC_NO(N, 10));
+CREATE VIEW T_DOCS (DOC) AS SELECT CAST(DOC_NO(N, 10) AS VARCHAR(10)) FROM T;
+INSERT INTO T VALUES (7);
+COMMIT;
 SQL
-gbak -b "$work/quoted.fdb" "$work/quoted.fbk"
-if tool restore "$work/quoted.fbk" "$work/out/quoted.fdb" > "$work/quoted.log" 2>&1; then s=0; else s=$?; fi
-expect "an owner the service writes in capitals: said, with both ways out, names quoted" \
-    "$s $(grep -c '^morvanfn-upgrade: a restore through Firebird.s service manager writes the owner.s name in capitals: "Alice_B" is not the owner of this copy, ALICE_B is' "$work/quoted.log") $(grep -c "CREATE USER \"Alice_B\" PASSWORD '...'; CREATE USER \"bob\" PASSWORD '...'\$" "$work/quoted.log")" \
-    "2 1 1"
+gfix -user '"Alice_B"' -mode read_only "$work/quoted.fdb"
+gbak -user '"Alice_B"' -b "$work/quoted.fdb" "$work/quoted1.fbk" 20000 "$work/quoted2.fbk"
+owner_and_mode() {
+    value "$1" "SELECT TRIM(MON\$OWNER) || ' ' || MON\$READ_ONLY || ' ' || (SELECT DOC FROM T_DOCS) || ' '
+        || (SELECT RDB\$INDEX_INACTIVE FROM RDB\$INDICES WHERE RDB\$INDEX_NAME = 'T_DOC') FROM MON\$DATABASE;"
+}
+gbak -user '"Alice_B"' -c "$work/quoted1.fbk" "$work/quoted2.fbk" "$work/out/quoted-plain.fdb"
+if tool restore "$work/quoted1.fbk" "$work/quoted2.fbk" "$work/out/quoted.fdb" > "$work/quoted.log" 2>&1; then s=0; else s=$?; fi
+expect "an owner named \"Alice_B\", read-only, two volumes: as a plain restore as that user" \
+    "$s $(owner_and_mode "$work/out/quoted.fdb") $(grep -c "CREATE USER \"Alice_B\" PASSWORD '...'; CREATE USER \"bob\" PASSWORD '...'\$" "$work/quoted.log")" \
+    "0 $(owner_and_mode "$work/out/quoted-plain.fdb") 1"
+if tool --owner '"O""Brien"' restore "$work/quoted1.fbk" "$work/quoted2.fbk" "$work/out/obrien.fdb" > "$work/obrien.log" 2>&1; then s=0; else s=$?; fi
+expect "--owner takes a name as SQL writes it" "$s $(owner_and_mode "$work/out/obrien.fdb")" '0 O"Brien 1 0000000007 0'
 
 # --- any number of declarations ---------------------------------------------------------
 many=$work/many.fdb
@@ -481,7 +500,7 @@ for signal in INT TERM HUP; do
     cp "$stop" "$copy"
     tool_bg switch "$copy" > "$work/stop-$signal.log" 2>&1
     run=$!
-    for i in $(seq 600); do grep -q 'index R_PAD10: building it' "$work/stop-$signal.log" && break; sleep 0.05; done
+    for i in $(seq 600); do grep -q 'index R_PAD10 (1 of 1): building it' "$work/stop-$signal.log" && break; sleep 0.05; done
     kill -$signal $run
     if wait $run; then s=0; else s=$?; fi
     expect "SIG$signal during the index builds of a switch: stopped, saying what was committed" \
@@ -578,6 +597,15 @@ else
     expect "a sticky TMPDIR: the neighbour's run root left, root's files kept" \
         "$s $([ -L "$work/tmp/morvanfn-upgrade-1-ab/passwd" ] && echo theirs-kept) $(ls "$work/private" | tr '\n' ' ')" \
         "0 theirs-kept passwd shadow victim.fdb "
+    # The same-machine upgrade run by another user than root (the engine's
+    # own account, say): the old directory hidden in a user namespace.
+    chmod 644 "$work/samebox.fbk"
+    cp "$evil/evil.so" "$work/oldudf/morvanfn.so"
+    if as_nb "MORVANFN_EVIL_MARK='$nbdir/evil-ran' '$build/morvanfn-upgrade' --firebird '$FB_LIB' --udr '$work/modules/libmorvanfn_udr.so' restore '$work/samebox.fbk' '$nbdir/samebox.fdb' > '$nbdir/samebox.log' 2>&1"; then s=0; else s=$?; fi
+    expect "this library by the old server's path, run by another user: switched, nothing loaded from there" \
+        "$s $(grep -c 'the engine sees .*/oldudf empty' "$nbdir/samebox.log") $([ -e "$nbdir/evil-ran" ] && echo ran || echo 'never ran') $(value "$nbdir/samebox.fdb" "SELECT COUNT(*) FROM T WHERE OLD_PAD(N, 5) = '00007';")" \
+        "0 1 never ran 1"
+    cp "$build/morvanfn.so" "$work/oldudf/"
     rm -rf "$nbdir" "$work/tmp"
     userdel "$nb" 2> /dev/null || true
     trap - EXIT

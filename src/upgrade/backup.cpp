@@ -3,7 +3,8 @@
 //
 //   meta RUN WORK WORK_ID BACKUP ...           the metadata alone, as SYSDBA,
 //                                              into WORK/meta.fdb: the engine's
-//                                              version, owners, users, tables
+//                                              version, owners, users, tables,
+//                                              whether it is read-only
 //   restore RUN WORK WORK_ID OWNER BACKUP ...  the whole backup, as OWNER, into
 //                                              WORK/database.fdb: the indexes
 //                                              it could not build
@@ -57,11 +58,12 @@ std::string as_shown(const std::string &name)
 
 // A restore through the service manager, as user, its verbose output kept
 // in output (lines joined by \n); progress emitted as it comes.
-Restored restore_through_service(Client &client, const std::vector<std::string> &backup, const std::string &database,
+Restored restore_through_service(Step &step, const std::vector<std::string> &backup, const std::string &database,
                                  const std::string &user, bool metadata_only, std::string &denied_path,
                                  std::string &output)
 {
-    Service service = client.services(user, "");
+    Client &client = step.client;
+    Service service = step.services(user);
     Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
     spb.tag(isc_action_svc_restore);
     for (const std::string &volume : backup)
@@ -218,12 +220,15 @@ int step_meta(Step &step, const std::vector<std::string> &a)
     const std::string file = join(work.path(), "meta.fdb");
     std::string denied, output;
     const std::vector<std::string> backup(a.begin() + 4, a.end());
-    if (restore_through_service(step.client, backup, file, "SYSDBA", true, denied, output) == Restored::denied) {
+    if (restore_through_service(step, backup, file, "SYSDBA", true, denied, output) == Restored::denied) {
         emit({"denied", denied});
         return exit_denied;
     }
     Attachment db = attach_checked(step.client, file, made_file(work, "meta.fdb"), "SYSDBA", 3, true);
     emit({"value", "engine", db.engine_version()});
+    // A read-only backup restores read-only, but only a restore that ends
+    // well says so: one that leaves an index unbuilt ends before.
+    emit({"value", "read_only", or_null(db.query("SELECT MON$READ_ONLY FROM MON$DATABASE")[0][0])});
     for (const Row &r : db.query(owners_query))
         emit({"value", "owner", or_null(r[0]), or_null(r[1])});
     for (const Row &r : db.query(users_query))
@@ -244,7 +249,7 @@ int step_restore(Step &step, const std::vector<std::string> &a)
     const std::string file = join(work.path(), "database.fdb");
     std::string denied, output;
     const std::vector<std::string> backup(a.begin() + 5, a.end());
-    const Restored how = restore_through_service(step.client, backup, file, a[4], false, denied, output);
+    const Restored how = restore_through_service(step, backup, file, a[4], false, denied, output);
     if (how == Restored::denied) {
         emit({"denied", denied});
         return exit_denied;
@@ -253,7 +258,7 @@ int step_restore(Step &step, const std::vector<std::string> &a)
     // inactive by the restore (Firebird 5 marks them 3; 3.0 and 4.0 mark
     // them 1, as an index the old database had inactive, and only gbak's
     // words for exactly that name tell the two apart).
-    Attachment db = attach_checked(step.client, file, made_file(work, "database.fdb"), a[4], 3, true);
+    Attachment db = attach_checked(step.client, file, made_file(work, "database.fdb"), login(a[4]), 3, true);
     for (const Row &r : db.query("SELECT TRIM(TRAILING FROM RDB$INDEX_NAME), RDB$INDEX_INACTIVE FROM RDB$INDICES "
                                  "WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(RDB$INDEX_INACTIVE, 0) <> 0 "
                                  "ORDER BY 1")) {
@@ -261,7 +266,13 @@ int step_restore(Step &step, const std::vector<std::string> &a)
         const auto why = gbak_failed(output, name);
         if (or_null(r[1]) != "3" && !why)
             continue;
-        emit({"value", "failed_index", name, why ? *why : ""});
+        // The engine names the index it could not build "***unknown***":
+        // its name is known here.
+        std::string said = why ? *why : "";
+        const std::string unknown = "index \"***unknown***\"";
+        if (const size_t u = said.find(unknown); u != std::string::npos)
+            said.replace(u, unknown.size(), "index " + quoted(name));
+        emit({"value", "failed_index", name, said});
     }
     db.detach();
     emit({"value", "restored", how == Restored::done ? "online" : "indexes left"});

@@ -4,7 +4,8 @@
 // counts the statements keep, never from the words of their rows; every
 // name in a statement is quoted, every value a parameter.
 //
-//   finish RUN FILE FILE_ID OWNER [INDEX ...]   the restored database, FILE,
+//   finish RUN FILE FILE_ID OWNER MODE [INDEX ...]
+//                                               the restored database, FILE,
 //       brought online, switched, the INDEXes the restore could not build
 //       built, checked; the catalogue's word on indexes and the owner
 #include "tool.h"
@@ -14,11 +15,49 @@
 #include <ibase.h>
 
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 namespace upgrade {
 
 namespace {
+
+// While one long statement runs: "WHAT: still ..., N s" every few seconds,
+// so that a build of a big index is not taken for a hang.
+class Ticker {
+public:
+    Ticker(const Out &out, std::string what) : out_(out), what_(std::move(what)), thread_([this] { run(); }) {}
+    Ticker(const Ticker &) = delete;
+    Ticker &operator=(const Ticker &) = delete;
+    ~Ticker()
+    {
+        {
+            std::lock_guard<std::mutex> g(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> g(mutex_);
+        for (unsigned seconds = every; !wake_.wait_for(g, std::chrono::seconds(every), [this] { return done_; });
+             seconds += every)
+            out_(what_ + ", " + std::to_string(seconds) + " s");
+    }
+    static const unsigned every = 5;
+    const Out &out_;
+    std::string what_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 // A name as a statement in this dialect writes it: quoted, " doubled, in
 // dialect 3; in dialect 1, which has no quoted names, only a plain one.
@@ -145,7 +184,12 @@ bool report_check(Attachment &db, const Out &out)
 {
     bool attention = false;
     db.each(check_statement, {}, [&](const Row &r) {
-        // function_name, kind, entry_point, arguments, result, dependents, verdict, note
+        // function_name, kind, entry_point, arguments, result, dependents, verdict, note;
+        // one row "(none)" with its verdict alone when nothing is declared.
+        if (or_null(r[0]) == "(none)") {
+            out("  " + or_null(r[6]));
+            return;
+        }
         out("  " + or_null(r[0]) + ": " + or_null(r[1]) + ", " + or_null(r[2]) + " (" + or_null(r[3]) + ") -> " +
             or_null(r[4]) + "; used by " + or_null(r[5]) + " object(s)");
         out("      " + or_null(r[6]));
@@ -198,7 +242,9 @@ Switched run_switch(Attachment &db, const Out &out, Switched &s)
 bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsigned dialect, const Out &out)
 {
     bool all = true;
+    size_t n = 0;
     for (const std::string &index : names) {
+        const std::string counted = " (" + std::to_string(++n) + " of " + std::to_string(names.size()) + ")";
         const auto state =
             db.query("SELECT COALESCE(RDB$INDEX_INACTIVE, 0) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?", {index});
         db.commit();
@@ -212,10 +258,14 @@ bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsign
         }
         if (stop_requested())
             throw Stopped();
-        out("index " + index + ": building it with the UDR");
+        out("index " + index + counted + ": building it with the UDR");
         try {
-            db.execute("ALTER INDEX " + *name + " ACTIVE");
-            db.commit();
+            {
+                // The engine builds the index when the statement commits.
+                Ticker ticker(out, "index " + index + counted + ": still building");
+                db.execute("ALTER INDEX " + *name + " ACTIVE");
+                db.commit();
+            }
             out("index " + index + " built with the UDR");
         } catch (const EngineError &e) {
             db.rollback();
@@ -244,9 +294,9 @@ SELECT DISTINCT TRIM(TRAILING FROM x.RDB$INDEX_NAME) FROM RDB$INDICES x
 
 int step_finish(Step &step, const std::vector<std::string> &a)
 {
-    // a: finish RUN FILE FILE_ID OWNER [FAILED_INDEX ...]
+    // a: finish RUN FILE FILE_ID OWNER read-only|read-write [FAILED_INDEX ...]
     Client &client = step.client;
-    const std::string &database = a[2], &owner = a[4];
+    const std::string &database = a[2], owner = login(a[4]);
     const FileId id = id_from(a[3]);
     bool attention = false;
     Attachment probe = attach_checked(client, database, id, owner, 3);
@@ -258,7 +308,7 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     auto set = [&](auto &&what) {
         if (identity_of(database) != id)
             throw Failure(database + " is no longer the file this run works on: nothing was made");
-        Service service = client.services(owner, "");
+        Service service = step.services(a[4]);
         Parameters spb(client, Firebird::IXpbBuilder::SPB_START);
         spb.tag(isc_action_svc_properties).text(isc_spb_dbname, database);
         what(spb);
@@ -270,10 +320,11 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     // down: brought online first, with the index inactive.
     if (or_null(state[0]) != "0")
         set([](Parameters &spb) { spb.integer(isc_spb_options, isc_spb_prp_db_online); });
-    // A read-only database (restored as its backup was) is finished
-    // read-write, and made read-only again at the end.
-    const bool read_only = or_null(state[1]) == "1";
-    if (read_only)
+    // A read-only backup's database (which the restore made read-only only
+    // if it built every index) is finished read-write, and made read-only at
+    // the end.
+    const bool read_only = a[5] == "read-only";
+    if (or_null(state[1]) == "1")
         set([](Parameters &spb) { spb.byte(isc_spb_prp_access_mode, isc_spb_prp_am_readwrite); });
     // The rules run as isql runs them, in the database's dialect.
     Attachment db = attach_checked(client, database, id, owner, dialect);
@@ -285,7 +336,7 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     // build without the UDFs, now that the functions work: one that stays
     // inactive is named, and the run ends with something for the DBA.
     std::vector<std::string> build = s.indexes_to_build;
-    build.insert(build.end(), a.begin() + 5, a.end());
+    build.insert(build.end(), a.begin() + 6, a.end());
     if (!build_indexes(db, build, dialect, step_says))
         attention = true;
 

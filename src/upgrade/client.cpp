@@ -102,6 +102,31 @@ std::string quoted(const std::string &name)
     return q + "\"";
 }
 
+std::string login(const std::string &exact)
+{
+    return quoted(exact);
+}
+
+std::string user_in_sql(const std::string &user)
+{
+    // A plain name is written as it is (the engine reads it in capitals);
+    // any other, quoted, so that its case and characters survive.
+    bool plain = !user.empty() && user[0] >= 'A' && user[0] <= 'Z';
+    for (char c : user)
+        plain = plain && ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$');
+    return plain ? user : quoted(user);
+}
+
+std::string service_login(const std::string &exact, bool passes_quoted)
+{
+    if (passes_quoted || user_in_sql(exact) == exact)
+        return user_in_sql(exact);
+    if (exact.find(' ') != std::string::npos)
+        throw Failure("the user " + quoted(exact) + " cannot be named to this Firebird's service manager, which splits "
+                      "a name at its blanks: name another owner with --owner NAME");
+    return quoted(quoted(exact));
+}
+
 // --- Client -----------------------------------------------------------------
 
 Client::Client(const std::string &library)

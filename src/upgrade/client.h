@@ -47,6 +47,20 @@ public:
 // "name" with every " doubled: a name of any content as SQL reads it.
 std::string quoted(const std::string &name);
 
+// A user's name as CREATE USER must write it: quoted where its case or
+// characters need it ("Alice_B"), plain otherwise.
+std::string user_in_sql(const std::string &user);
+// A user's exact name (as the catalogue spells it) as an attachment's
+// parameters must carry it: the engine reads a bare name in capitals and a
+// quoted one as it stands.
+std::string login(const std::string &exact);
+// The same for the service manager.  Firebird 3 to 5 strip the quotes and
+// hand the bare name on to gbak or to the properties utility ("-user NAME"),
+// which capitalise it: there the name goes quoted twice (a name with a
+// blank cannot pass: it is split there).  Later engines hand on the name as
+// it came (passes_quoted).
+std::string service_login(const std::string &exact, bool passes_quoted);
+
 using Value = std::optional<std::string>;
 using Row = std::vector<Value>;
 

@@ -220,21 +220,35 @@ void publish(const Target &target, Work &work)
 
 } // namespace
 
-std::string user_in_sql(const std::string &user)
+std::string name_as_engine_reads(const std::string &given)
 {
-    // A plain name is written as it is (the engine reads it in capitals);
-    // any other, quoted, so that its case and characters survive.
-    bool plain = !user.empty() && user[0] >= 'A' && user[0] <= 'Z';
-    for (char c : user)
-        plain = plain && ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$');
-    return plain ? user : quoted(user);
+    std::string name;
+    if (!given.empty() && given[0] == '"') {
+        for (size_t i = 1; i < given.size(); ++i) {
+            if (given[i] == '"') {
+                if (i + 1 == given.size())
+                    return name;
+                if (given[++i] != '"')
+                    break;
+            }
+            name += given[i];
+        }
+        throw Failure("the name " + given + " opens a quote it does not close as SQL would (\"Alice_B\", with \" doubled inside)");
+    }
+    bool plain = true;
+    for (char c : given)
+        plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$');
+    for (char c : given)
+        name += plain && c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+    return name;
 }
 
 std::string choose_owner(const Options &options, const StepResult &found)
 {
     if (!options.owner.empty()) {
-        say("owner: " + options.owner + " (given with --owner)");
-        return options.owner;
+        const std::string owner = name_as_engine_reads(options.owner);
+        say("owner: " + user_in_sql(owner) + " (given with --owner)");
+        return owner;
     }
     const auto owners = found.all("owner");
     const std::string owner = owners.empty() ? "SYSDBA" : owners[0][0];
@@ -279,7 +293,8 @@ int restore(const Options &options)
     const auto file = work.dir->entry("database.fdb");
     if (!file || !file->regular || !file->owned)
         throw Failure("the restored database is not where the engine made it: nothing was made");
-    std::vector<std::string> finish = {"finish", run.path, join(work.dir->path(), "database.fdb"), id_text(file->id), owner};
+    std::vector<std::string> finish = {"finish", run.path, join(work.dir->path(), "database.fdb"), id_text(file->id), owner,
+                                       found.first("read_only") == "1" ? "read-only" : "read-write"};
     finish.insert(finish.end(), failed.begin(), failed.end());
     const StepResult finished = run_child(step_arguments(layout, finish, run.unseen), nullptr);
     if (finished.status != exit_done && finished.status != exit_attention)

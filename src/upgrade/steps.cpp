@@ -189,10 +189,15 @@ std::vector<std::string> step_arguments(const Layout &layout, std::vector<std::s
 
 // --- the step's side ---------------------------------------------------------------
 
-Step::Step(const Layout &layout, const std::string &run, const Hooks &hooks) : client(layout.client)
+Step::Step(const Layout &layout, const std::string &run, const Hooks &hooks) : client(layout.client), provider(layout.provider)
 {
     if (hooks.client_loaded)
         hooks.client_loaded(client.module(), run.c_str());
+}
+
+Service Step::services(const std::string &exact_user)
+{
+    return client.services(service_login(exact_user, provider != "Engine12" && provider != "Engine13"), "");
 }
 
 std::string id_text(const FileId &id)
@@ -238,7 +243,7 @@ int run_step(const std::vector<std::string> &a, const Options &options, const Ho
     int status = exit_failed;
     try {
         Step step(layout, a[1], hooks);
-        const size_t want = a[0] == "meta" ? 5 : a[0] == "restore" ? 6 : a[0] == "finish" ? 5 : 0;
+        const size_t want = a[0] == "meta" ? 5 : a[0] == "restore" ? 6 : a[0] == "finish" ? 6 : 0;
         if (want == 0)
             throw Failure("no step " + a[0]);
         if (a.size() < want)

@@ -158,7 +158,10 @@ int run_step(const std::vector<std::string> &a, const Options &options, const Ho
 // check and switch.
 struct Step {
     Client client;
+    std::string provider;
     Step(const Layout &layout, const std::string &run, const Hooks &hooks);
+    // The service manager, as the user named exactly so.
+    Service services(const std::string &exact_user);
 };
 
 // The file the engine must open, as "DEV:INO" on a step's command line.
@@ -221,9 +224,9 @@ int restore(const Options &options);
 // backup's tables, views, procedures, functions and packages (SYSDBA when
 // nobody does), said with the counts.
 std::string choose_owner(const Options &options, const StepResult &found);
-// A user's name as CREATE USER must write it: quoted where its case or
-// characters need it ("Alice_B"), plain otherwise.
-std::string user_in_sql(const std::string &user);
+// A user's name given as the engine reads one (--owner, ISC_USER): "Alice_B"
+// quoted stands as it is, alice bare is ALICE.
+std::string name_as_engine_reads(const std::string &given);
 int in_place(const Options &options, const Hooks &hooks);
 
 } // namespace upgrade

@@ -50,7 +50,7 @@ private:
              seconds += every)
             out_(what_ + ", " + std::to_string(seconds) + " s");
     }
-    static const unsigned every = 5;
+    static constexpr unsigned every = 5;
     const Out &out_;
     std::string what_;
     std::mutex mutex_;

@@ -44,7 +44,7 @@ for group in "$@"; do
         # half: the 32-bit one from the i386 architecture.
         windows)
             packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64 wine wine64 wine32:i386"
-            packages="$packages python3 python3-pefile googletest zip libboost-dev firebird-dev"
+            packages="$packages python3 python3-pefile googletest zip libboost-dev firebird-dev wixl msitools faketime"
             if ! dpkg --print-foreign-architectures | grep -qx i386; then
                 echo "Adding the i386 architecture (for the 32-bit wine)"
                 $sudo dpkg --add-architecture i386

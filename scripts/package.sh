@@ -3,8 +3,10 @@
 # Firebird 4.0 (Debian 13) a .deb and a .tar.gz, each with both Linux
 # modules and the upgrade tool (the same files, built once per line from the
 # same sources, laid out for each server), on either suite; with --windows
-# also the Windows zip (x86/ and x64/: morvanfn.dll, morvanfn_udr.dll and
-# morvanfn-upgrade.exe, with the SQL scripts and the DBA's guide).
+# also the Windows installers, morvanfn-VERSION-x64.msi and -x86.msi
+# (packaging/windows/msi.sh), and the zip for those who copy by hand (x86/
+# and x64/: morvanfn.dll, morvanfn_udr.dll and morvanfn-upgrade.exe, with the
+# SQL scripts and the DBA's guide), with SHA256SUMS beside them.
 # usage: scripts/package.sh [--windows] [--out DIR]   (DIR: dist by default)
 set -eu
 cd "$(dirname "$0")/.."
@@ -49,5 +51,11 @@ if [ -n "$windows" ]; then
         build-package/firebird3.0/sql/switch_to_udr.sql doc/guide.md "$stage/"
     (cd "$dist" && zip -qr "morvanfn-$version-windows.zip" "morvanfn-$version-windows")
     rm -rf "$stage"
+    for arch in x64 x86; do
+        tree=build-package/win$([ $arch = x64 ] && echo 64 || echo 32)
+        sh packaging/windows/stage.sh "$tree" "$tree/msi-stage"
+        sh packaging/windows/msi.sh $arch "$version" "$tree/msi-stage" "$dist/morvanfn-$version-$arch.msi"
+    done
+    (cd "$dist" && sha256sum "morvanfn-$version-x64.msi" "morvanfn-$version-x86.msi" "morvanfn-$version-windows.zip" > SHA256SUMS)
 fi
 ls -l "$dist"

@@ -47,6 +47,15 @@ engine_root() {
     unset ISC_PASSWORD
 }
 
+# installed_root ROOT
+#   A Windows engine's root whose modules an installer put there (the
+#   installer test): used as it is, fbsql.exe beside the engine.
+installed_root() {
+    FIREBIRD_ROOT=$1 ISC_USER=SYSDBA
+    export FIREBIRD_ROOT ISC_USER
+    unset ISC_PASSWORD
+}
+
 rows() {
     awk '/^Statement failed, SQLSTATE = / { print; next }
          length($0) >= 32 && substr($0, 1, 32) ~ /^[A-Z][A-Z0-9_$]* +$/ { print }' "$1"

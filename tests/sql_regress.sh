@@ -15,6 +15,9 @@
 # failures as isql does but does not echo statements: what is compared there
 # is every row's NAME value line and every "Statement failed" line, in order.
 #
+# With MORVANFN_INSTALLED_ROOT set (a Windows engine's root an installer
+# put the modules in), that root is used as it is.
+#
 # Without TEST arguments every file in tests/sql runs, except the NULL cases
 # of other declarations: null_<declaration>.sql runs only under its own
 # declaration, since NULL is what tells the declarations apart.
@@ -31,10 +34,14 @@ root=$work/root
 
 rm -rf "$work"
 mkdir -p "$work/results"
-case $name in
-    *udr*) engine_root "$root" "$build" None ;;   # UDR modules need no UDF access at all
-    *) engine_root "$root" "$build" udf ;;
-esac
+if [ -n "${MORVANFN_INSTALLED_ROOT:-}" ]; then
+    installed_root "$MORVANFN_INSTALLED_ROOT"   # the modules an installer put there
+else
+    case $name in
+        *udr*) engine_root "$root" "$build" None ;;   # UDR modules need no UDF access at all
+        *) engine_root "$root" "$build" udf ;;
+    esac
+fi
 
 if [ $# -eq 0 ]; then
     for f in "$here"/sql/*.sql; do

@@ -564,15 +564,23 @@ bool terminal()
 
 std::optional<std::string> default_firebird_root()
 {
-    char value[MAX_PATH];
-    DWORD size = sizeof value;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Firebird Project\\Firebird Server\\Instances", "DefaultInstance",
-                     RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    std::string root = value;
-    while (!root.empty() && (root.back() == '\\' || root.back() == '/'))
-        root.pop_back();
-    return root;
+    // The server this library's installer put its modules into (the tool is
+    // installed with them), else Firebird's own default instance; each in
+    // the registry view of the tool's bits, as the installers write them.
+    const char *const places[][2] = {{"SOFTWARE\\morvanfn", "FirebirdRoot"},
+                                     {"SOFTWARE\\Firebird Project\\Firebird Server\\Instances", "DefaultInstance"}};
+    for (const auto &place : places) {
+        char value[MAX_PATH];
+        DWORD size = sizeof value;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, place[0], place[1], RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+            continue;
+        std::string root = value;
+        while (!root.empty() && (root.back() == '\\' || root.back() == '/'))
+            root.pop_back();
+        if (!root.empty())
+            return root;
+    }
+    return std::nullopt;
 }
 
 unsigned long process_id()

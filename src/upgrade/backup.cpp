@@ -228,7 +228,7 @@ int step_meta(Step &step, const std::vector<std::string> &a)
     emit({"value", "engine", db.engine_version()});
     // A read-only backup restores read-only, but only a restore that ends
     // well says so: one that leaves an index unbuilt ends before.
-    emit({"value", "read_only", or_null(db.query("SELECT MON$READ_ONLY FROM MON$DATABASE")[0][0])});
+    emit({"value", "read_only", db.database_read_only() ? "1" : "0"});
     for (const Row &r : db.query(owners_query))
         emit({"value", "owner", or_null(r[0]), or_null(r[1])});
     for (const Row &r : db.query(users_query))

@@ -469,6 +469,14 @@ unsigned Attachment::database_dialect()
     return little_endian(buffer + 3, little_endian(buffer + 1, 2));
 }
 
+bool Attachment::database_read_only()
+{
+    const unsigned char items[] = {isc_info_db_read_only, isc_info_end};
+    unsigned char buffer[16] = {};
+    call(client_, [&](Status *s) { attachment_->getInfo(s, sizeof items, items, sizeof buffer, buffer); });
+    return buffer[0] == isc_info_db_read_only && little_endian(buffer + 3, little_endian(buffer + 1, 2)) != 0;
+}
+
 void Attachment::cancel()
 {
     IStatus *raw = client_.master->getStatus();

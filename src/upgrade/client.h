@@ -112,6 +112,8 @@ public:
     // isc_info_firebird_version: the engine's own version string.
     std::string engine_version();
     unsigned database_dialect();
+    // isc_info_db_read_only: the database is read-only.
+    bool database_read_only();
     void detach();
     // From another thread: the statement running fails with isc_cancelled.
     void cancel();

@@ -13,13 +13,13 @@ std::string engine_file(const std::string &engine)
 {
     return "engine" + engine.substr(6) + ".dll";
 }
-const char *const engine_files = "engine13.dll or engine12.dll";
+const char *const engine_files = "engine14.dll, engine13.dll or engine12.dll";
 #else
 std::string engine_file(const std::string &engine)
 {
     return "lib" + engine + ".so";
 }
-const char *const engine_files = "libEngine13.so or libEngine12.so";
+const char *const engine_files = "libEngine14.so, libEngine13.so or libEngine12.so";
 #endif
 
 // The client library: an official build keeps it in lib/, PyPI's beside
@@ -54,13 +54,13 @@ Layout find_layout(const Options &options)
         if (const auto why = unsafe_code_directory(*dir ? join(l.root, dir) : l.root))
             throw Failure("the Firebird at " + l.root + " is not safe to load as this user: " + *why +
                           " (its code would run here)");
-    for (const char *engine : {"Engine13", "Engine12"})
+    for (const char *engine : {"Engine14", "Engine13", "Engine12"})
         if (is_file(join(join(l.root, "plugins"), engine_file(engine)))) {
             l.provider = engine;
             break;
         }
     if (l.provider.empty())
-        throw Failure(l.root + " holds no Firebird 3, 4 or 5 engine (plugins/" + engine_files +
+        throw Failure(l.root + " holds no Firebird 3, 4, 5 or 6 engine (plugins/" + engine_files +
                       "): name Firebird's root with --firebird DIR");
     l.client = client_library(l.root);
     // Named files as absolute paths: the steps run elsewhere.

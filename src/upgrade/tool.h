@@ -59,7 +59,7 @@ struct Options {
 struct Layout {
     std::string root;     // the Firebird the DBA named
     std::string client;   // its client library
-    std::string provider; // Engine12 (3.0) or Engine13 (4.0, 5.0)
+    std::string provider; // Engine12 (3.0), Engine13 (4.0, 5.0) or Engine14 (6.0)
     std::string udr;      // this library's UDR module
 };
 Layout find_layout(const Options &options);

@@ -4,7 +4,7 @@
 # a package whose name carries a version (clang's runtime) is found from
 # the suite's own dependencies, never written down for one suite.
 # usage: scripts/deps.sh GROUP...
-#   build engine test bench pip windows
+#   build engine test bench pip windows firebird6
 set -eu
 
 sudo=
@@ -40,6 +40,10 @@ for group in "$@"; do
             packages="$packages googletest libgtest-dev faketime clang lintian ${clang:+libclang-rt-$clang-dev}" ;;
         bench)   packages="$packages libbenchmark-dev gnuplot-nox python3" ;;
         pip)     packages="$packages python3-pip" ;;
+        # Firebird 6.0 built from its source (scripts/firebird6.sh).
+        firebird6)
+            packages="$packages g++ make autoconf automake libtool libtool-bin libtommath-dev libtomcrypt-dev libicu-dev"
+            packages="$packages zlib1g-dev libedit-dev libncurses-dev libre2-dev libboost-dev libfmt-dev" ;;
         # Both wines before wine's prefix is made, or it lacks the 32-bit
         # half: the 32-bit one from the i386 architecture.
         windows)

@@ -5,11 +5,13 @@
 # and how a private root is laid out.  Tests, demo and benchmarks ask it.
 #
 # usage: firebird.sh ENGINE COMMAND ...
-#        firebird.sh list [linux|windows-x64|windows-x86|debian]
+#        firebird.sh list [linux|windows-x64|windows-x86|debian|prerelease]
 #        firebird.sh wine PROGRAM [ARG ...]
 #        firebird.sh wineserver [ARG ...]
 #   list                  the engines this machine can have, one name a line
 #                         (the Debian ones only where its suite has them)
+#   commit, prefix        a source engine's pinned commit, and where its
+#                         build goes (scripts/firebird6.sh builds it)
 #   setup                 fetch and unpack the engine (and Debian's server
 #                         binary where MORVANFN_SERVER=yes), install what it
 #                         needs; kept outside the clone
@@ -46,7 +48,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 # SHA-256: the official build's client, engine, UDR engine, intl and
 # messages, but no programs and no server.  Debian's engines are the host's
 # own packages, for what needs a distribution's packaging (its server, the
-# .deb); a line the host's suite lacks is not listed.
+# .deb); a line the host's suite lacks is not listed.  A source engine is a
+# pre-release built here from FirebirdSQL/firebird at the commit given
+# (scripts/firebird6.sh), its own programs included; listed once built.
 #
 # name      line platform arch   from
 engines='
@@ -61,6 +65,7 @@ win32-4.0  4.0 windows x86    firebird_embedded-4.0.7.4-py3-none-win32.whl 3ee95
 win32-5.0  5.0 windows x86    firebird_embedded-5.0.4.4-py3-none-win32.whl c483df7fd15faeb9851a341f89532dd9e902b7f9927c35b1ac5d929d5e6049a9
 debian3.0  3.0 linux   x86-64 debian
 debian4.0  4.0 linux   x86-64 debian
+linux6.0   6.0 linux   x86-64 source f2a513ef2b3b012307e0c90e0330d0eb04e494cd
 '
 
 # What setup fetches is kept outside the clone, for later runs.
@@ -122,12 +127,14 @@ if [ "${1:-}" = wineserver ]; then
 fi
 
 if [ "${1:-}" = list ]; then
-    echo "$engines" | while read -r name line platform arch from _; do
+    echo "$engines" | while read -r name line platform arch from sha256; do
         [ -n "$name" ] || continue
         if [ "$from" = debian ] && ! debian_has "$line"; then continue; fi
+        if [ "$from" = source ] && [ ! -f "$cache/firebird$line/$sha256/plugins/libEngine14.so" ]; then continue; fi
         case ${2:-} in
             '') ;;
-            linux) [ "$platform" = linux ] && [ "$from" != debian ] || continue ;;
+            linux) [ "$platform" = linux ] && [ "$from" != debian ] && [ "$from" != source ] || continue ;;
+            prerelease) [ "$from" = source ] || continue ;;
             debian) [ "$from" = debian ] || continue ;;
             windows-*) [ "$platform-$arch" = "${2}" ] || continue ;;
         esac
@@ -147,11 +154,13 @@ ROW
 if [ "$from" = debian ]; then
     lib=/usr/lib/$multiarch/firebird/$line bin=$(debian_bin "$line")
     server=$cache/firebird$line-server/server
+elif [ "$from" = source ]; then
+    lib=$cache/firebird$line/$sha256 bin=$cache/firebird$line/$sha256/names server=
 else
     wheel=$cache/wheels/${from%.whl}
     lib=$wheel/firebird/embedded/runtime bin=$(debian_bin "$(driver_line)") server=
 fi
-case $line in 3.0) provider=Engine12 ;; *) provider=Engine13 ;; esac
+case $line in 3.0) provider=Engine12 ;; 6.0) provider=Engine14 ;; *) provider=Engine13 ;; esac
 if [ "$platform" = windows ]; then engine_file=$lib/plugins/$(echo "$provider" | tr E e).dll; else engine_file=$lib/plugins/lib$provider.so; fi
 # The official Linux builds of 3.0 and 4.0 ask for libtommath.so.0 (Debian
 # ships .so.1, the same interface) and 3.0 for libncurses.so.5, of which it
@@ -202,7 +211,9 @@ setup() {
     else
         sh "$top/scripts/deps.sh" engine || return 1
     fi
-    if [ "$from" = debian ]; then
+    if [ "$from" = source ]; then
+        [ -f "$engine_file" ] || { echo "Firebird $line is not built here: scripts/firebird6.sh SOURCE_DIR (FirebirdSQL/firebird at $sha256)" >&2; return 1; }
+    elif [ "$from" = debian ]; then
         [ -f "$engine_file" ] || { echo "Firebird $line is not installed here (Debian: firebird$line-server-core)" >&2; return 1; }
         if [ "${MORVANFN_SERVER:-}" = yes ] && [ ! -x "$server" ]; then fetch_server || return 1; fi
     else
@@ -219,12 +230,14 @@ setup() {
 
 version() {
     # The engine's own build string: LI-V4.0.7.3231, WI-V5.0.4.1701, ...
-    build=$(grep -aoE "(LI|WI)-V$(echo "$line" | sed 's/\./\\./')\.[0-9]+" "$engine_file" 2>/dev/null | head -n 1 | sed 's/.*-V//')
+    build=$(grep -aoE "(LI|WI)-[VT]$(echo "$line" | sed 's/\./\\./')\.[0-9]+" "$engine_file" 2>/dev/null | head -n 1 | sed 's/.*-[VT]//')
     case $platform-$arch in
         windows-*) where="Windows $arch, under $(wine --version 2>/dev/null || echo wine)" ;;
         *) where="Linux $arch" ;;
     esac
-    if [ "$from" = debian ]; then
+    if [ "$from" = source ]; then
+        how="pre-release, built here from FirebirdSQL/firebird at $(echo "$sha256" | cut -c1-8)"
+    elif [ "$from" = debian ]; then
         how="Debian's firebird$line $(dpkg-query -W -f '${Version}' "firebird$line-server-core" 2>/dev/null)"
     else
         how="PyPI firebird-embedded $(echo "$from" | cut -d- -f2)"
@@ -234,6 +247,8 @@ version() {
 
 case $command in
     setup) setup ;;
+    commit) echo "$sha256" ;;
+    prefix) echo "$lib" ;;
     version) version ;;
     run)
         setup || { echo "Firebird $engine: not available here (see above)" >&2; exit 1; }
@@ -246,7 +261,8 @@ case $command in
         export FB_ENGINE FB_LINE FB_PLATFORM FB_ARCH FB_LIB FB_PROVIDER FB_SERVER FB_UDF_DIR TERM LANG LC_ALL
         if [ "$platform" != windows ]; then
             PATH=$bin:$PATH
-            if [ "$from" != debian ]; then LD_LIBRARY_PATH=$lib:$compat${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}; export LD_LIBRARY_PATH; fi
+            if [ "$from" = source ]; then LD_LIBRARY_PATH=$lib/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}; export LD_LIBRARY_PATH
+            elif [ "$from" != debian ]; then LD_LIBRARY_PATH=$lib:$compat${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}; export LD_LIBRARY_PATH; fi
             export PATH
         fi
         echo "engine: $engine: $(version)"

@@ -6,23 +6,27 @@
 # runs every layer through CTest, then the benchmarks on a few rows and the
 # packages.  It ends with one line, "tests: N passed, M failed", however
 # it went.
-# usage: scripts/test.sh [--quick] [--without PART,...]
+# usage: scripts/test.sh [--quick] [--without PART,...] [--firebird6 DIR]
 #   --quick   the release configuration alone: unit and module tests and
 #             every suite on the Linux engines (the edit-test loop)
 #   PARTs to leave out: windows (the DLLs and everything under wine), fuzz,
 #   sanitizers (asan, tsan), bench, packages
+#   --firebird6 DIR: Firebird 6.0 (pre-release) built from DIR, its source
+#             at the pinned commit (scripts/firebird6.sh), and the 6.0
+#             suites run; they run too whenever the cache holds that build
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 # Nothing here reads the terminal: no step may wait on it.
 exec < /dev/null
 
-without=,
+without=, firebird6=
 while [ $# -gt 0 ]; do
     case $1 in
+        --firebird6) firebird6=${2:?--firebird6 needs Firebird's source directory}; shift ;;
         --quick) without=$without,windows,fuzz,sanitizers,bench,packages, ;;
         --without) without=$without,${2:?--without needs a list: windows,fuzz,sanitizers,bench,packages}, ; shift ;;
-        *) sed -n '9,13s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+        *) sed -n '9,16s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
     esac
     shift
 done
@@ -50,11 +54,19 @@ if sh scripts/deps.sh $groups; then status=0; else status=$?; fi
 counted "dependencies ($groups)" "$status"
 [ "$status" = 0 ] || finish
 
+# Firebird 6.0, a pre-release built from its source, when given.
+if [ -n "$firebird6" ]; then
+    echo
+    echo "== Firebird 6.0 from $firebird6"
+    if sh scripts/firebird6.sh "$firebird6"; then status=0; else status=$?; fi
+    counted "Firebird 6.0 built" "$status"
+fi
+
 # The engines, before CTest starts.  An engine that cannot be had is not
 # fatal here: its tests fail, each with the reason.
 echo
 echo "== Engines"
-kinds="linux debian"
+kinds="linux debian prerelease"
 if with windows; then kinds="$kinds windows-x64 windows-x86"; fi
 for kind in $kinds; do
     for fb in $(sh scripts/firebird.sh list "$kind"); do
@@ -65,6 +77,8 @@ for kind in $kinds; do
         fi
     done
 done
+[ -n "$(sh scripts/firebird.sh list prerelease)" ] ||
+    echo "  linux6.0   skipped: Firebird 6.0 is not built here (scripts/test.sh --firebird6 DIR builds it from its source and runs its suites)"
 
 # Each step's tests are shown as they run, with their times: if one ever
 # hangs, its name is the last line printed (CTest ends it after the preset's

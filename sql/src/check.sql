@@ -19,8 +19,8 @@
  *        not in the last argument, FN_STRLEN's argument not a VARCHAR, an
  *        argument BY DESCRIPTOR or of a type the entry point does not
  *        read); declare it again with declare.sql's types.
- * NOTE says what else to know: a UDF on a server with UDFs off (Firebird 4
- * tells through RDB$CONFIG when asked by SYSDBA; Firebird 3 cannot), and a
+ *   Every UDF is UNSAFE on Firebird 6, which fails a text result at prepare
+ *   ("Data type unknown") and crashes the server on the other calls.
  *   A UDR is judged by what the module reads: a declaration it refuses at
  *   every call is "UNSAFE" with the module's own reason.
  * NOTE says what else to know: a UDF on a server with UDFs off (Firebird 4
@@ -40,8 +40,11 @@ AS
 DECLARE udf_access VARCHAR(1000);
 DECLARE module VARCHAR(300) CHARACTER SET UTF8;
 DECLARE ret SMALLINT;
+DECLARE engine_major INTEGER;
 -- @VARIABLES@
 BEGIN
+    engine_major = CAST(SUBSTRING(RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM 1
+                                  FOR POSITION('.' IN RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION')) - 1) AS INTEGER);
     -- Firebird 4 and later show the server's settings to SYSDBA.
     BEGIN
         EXECUTE STATEMENT 'SELECT RDB$CONFIG_VALUE FROM RDB$CONFIG WHERE RDB$CONFIG_NAME = ''UdfAccess'''
@@ -58,6 +61,10 @@ BEGIN
     DO BEGIN
 -- @RULES@
         verdict = CASE
+            WHEN module IS NOT NULL AND engine_major >= 6 THEN
+                 'UNSAFE: Firebird ' || engine_major || ' cannot call a UDF declared so: a text result fails at prepare '
+                 || '(Data type unknown), other calls crash the server (' || IIF(undefined IS NULL,
+                 'switch_to_udr.sql makes it safe)', 'left as a UDF by switch_to_udr.sql: ' || undefined || '; drop it)')
             WHEN module IS NULL THEN IIF(undefined IS NULL, 'safe', 'UNSAFE: ' || undefined || ' (every call fails)')
             WHEN undefined IS NOT NULL THEN 'UNSAFE: ' || undefined || ' (left as a UDF by switch_to_udr.sql)'
             WHEN holds < longest THEN 'UNSAFE: the result holds ' || holds || ' bytes, the longest is ' || longest

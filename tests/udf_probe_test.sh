@@ -1,0 +1,51 @@
+#!/bin/sh
+# What an engine does with declare.sql's UDFs, each call in a process of its
+# own (Firebird 6 crashes the process on some): a table for the guide, and
+# the check that check.sql calls every one of them UNSAFE there while
+# declare_udr.sql's functions give the answers.
+#
+# usage: firebird.sh ENGINE run sh udf_probe_test.sh BUILD_DIR
+set -eu
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(dirname "$here")
+[ -n "${FB_ENGINE:-}" ] || { echo "run me through scripts/firebird.sh ENGINE run"; exit 1; }
+work=$build/udfprobe/$FB_ENGINE
+rm -rf "$work"
+mkdir -p "$work"
+failed=0
+. "$here/engine_root.sh"
+engine_root "$work/root" "$build" udf
+
+db=$work/probe.fdb
+echo "CREATE DATABASE '$db' DEFAULT CHARACTER SET UTF8;" | isql-fb -q -m
+isql-fb -q -m -i "$top/sql/declare.sql" "$db" > "$work/declare.out" 2>&1 || true
+expect "declare.sql is accepted" "$(grep -c 'Statement failed' "$work/declare.out" || true)" 0
+
+echo "| call | what $FB_ENGINE does |"
+echo "|---|---|"
+for call in "FN_SHORTDATE()" "FN_CURRYR()" "FN_STRLEN('Firebird')" "FN_STRCAT('morvan', 'fn')" \
+            "FN_FULLCAT('morvan', 'fn')" "FN_PAD(7, 5)"; do
+    if (echo "SET LIST ON; SELECT $call AS r FROM RDB\$DATABASE;" | isql-fb -q -m "$db" > "$work/call.out" 2>&1) 2> /dev/null; then s=0; else s=$?; fi
+    if [ "$s" -ge 128 ] || grep -q 'Error reading data from the connection\|connection shutdown\|Connection lost' "$work/call.out"; then
+        what="the process crashes (status $s)"
+    elif grep -q '^R ' "$work/call.out"; then
+        what="returns $(awk '$1 == "R" { $1 = ""; print substr($0, 2) }' "$work/call.out")"
+    else
+        what="fails: $(grep -v '^Statement failed\|^$' "$work/call.out" | head -n 3 | tr '\n' ' ' | sed 's/ $//')"
+    fi
+    echo "| \`$call\` | $what |"
+done
+
+# check.sql on that database: every UDF named as failing on this engine.
+isql-fb -q -m -i "$build/sql/check.sql" "$db" > "$work/check.out" 2>&1 || true
+expect "check.sql names every UDF as failing on Firebird $FB_LINE" \
+    "$(grep -c "^VERDICT *UNSAFE: Firebird ${FB_LINE%%.*} cannot call a UDF" "$work/check.out")" 6
+# The UDR in its place gives the answers.
+isql-fb -q -m -i "$top/sql/drop.sql" "$db" > /dev/null 2>&1 || true
+isql-fb -q -m -i "$top/sql/declare_udr.sql" "$db" > /dev/null 2>&1
+expect "declare_udr.sql's functions answer" \
+    "$(echo "SET LIST ON; SELECT FN_PAD(7, 5) || ' ' || FN_STRCAT('morvan', 'fn') || ' ' || FN_STRLEN('Firebird') AS r FROM RDB\$DATABASE;" |
+        isql-fb -q -m "$db" | awk '$1 == "R" { $1 = ""; print substr($0, 2) }')" "00007 morvanfn 8"
+echo "UDFs on $FB_ENGINE: $([ $failed = 0 ] && echo passed || echo FAILED)"
+[ $failed = 0 ]

@@ -23,7 +23,7 @@ exec < /dev/null
 without=, firebird6=
 while [ $# -gt 0 ]; do
     case $1 in
-        --firebird6) firebird6=${2:?--firebird6 needs Firebird's source directory}; shift ;;
+        --firebird6) firebird6=${2:?--firebird6 needs a directory: Firebird 6.0 source}; shift ;;
         --quick) without=$without,windows,fuzz,sanitizers,bench,packages, ;;
         --without) without=$without,${2:?--without needs a list: windows,fuzz,sanitizers,bench,packages}, ; shift ;;
         *) sed -n '9,16s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;

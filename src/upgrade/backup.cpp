@@ -4,7 +4,8 @@
 //   meta RUN WORK WORK_ID BACKUP ...           the metadata alone, as SYSDBA,
 //                                              into WORK/meta.fdb: the engine's
 //                                              version, owners, users, tables,
-//                                              whether it is read-only
+//                                              whether it is read-only, the
+//                                              indexes it has active
 //   restore RUN WORK WORK_ID OWNER BACKUP ...  the whole backup, as OWNER, into
 //                                              WORK/database.fdb: the indexes
 //                                              it could not build
@@ -68,8 +69,13 @@ Restored restore_through_service(Step &step, const std::vector<std::string> &bac
     spb.tag(isc_action_svc_restore);
     for (const std::string &volume : backup)
         spb.text(isc_spb_bkp_file, volume);
+    // Firebird 6 crashes evaluating a UDF, as it would building an index
+    // on one: there the whole restore builds no index, the finish step
+    // builds them all once the UDFs are the UDR.
+    const bool no_index = !metadata_only && builds_no_index_in_restore(step.provider);
     spb.text(isc_spb_dbname, database)
-        .integer(isc_spb_options, isc_spb_res_create | (metadata_only ? isc_spb_res_metadata_only : 0));
+        .integer(isc_spb_options, isc_spb_res_create | (metadata_only ? isc_spb_res_metadata_only : 0) |
+                                      (no_index ? isc_spb_res_deactivate_idx : 0));
     // Verbose: the progress, and gbak's last word, which it says only once
     // the whole backup has been read.
     spb.integer(isc_spb_verbint, 20000);
@@ -183,6 +189,12 @@ SELECT CAST(TRIM(n) AS VARCHAR(63) CHARACTER SET UTF8), CAST(e AS VARCHAR(1000) 
 WHERE g IS NOT NULL AND (POSITION('/' IN e) > 0 OR POSITION('\' IN e) > 0 OR POSITION('..' IN e) > 0)
 ORDER BY 1)";
 
+const char *const active_indexes_query = R"(
+SELECT TRIM(TRAILING FROM i.RDB$INDEX_NAME) FROM RDB$INDICES i
+WHERE COALESCE(i.RDB$SYSTEM_FLAG, 0) = 0 AND COALESCE(i.RDB$INDEX_INACTIVE, 0) = 0
+ORDER BY IIF(EXISTS(SELECT 1 FROM RDB$RELATION_CONSTRAINTS c
+                    WHERE c.RDB$INDEX_NAME = i.RDB$INDEX_NAME AND c.RDB$CONSTRAINT_TYPE = 'FOREIGN KEY'), 1, 0), 1)";
+
 } // namespace
 
 std::optional<std::string> gbak_failed(const std::string &output, const std::string &name)
@@ -233,6 +245,11 @@ int step_meta(Step &step, const std::vector<std::string> &a)
         emit({"value", "owner", or_null(r[0]), or_null(r[1])});
     for (const Row &r : db.query(users_query))
         emit({"value", "user", or_null(r[0])});
+    // The indexes the backup has active, foreign keys last (their keys'
+    // indexes first): what an engine that builds none in the restore
+    // builds afterwards.
+    for (const Row &r : db.query(active_indexes_query))
+        emit({"value", "active_index", or_null(r[0])});
     for (const Row &r : db.query(udr_paths_query))
         emit({"value", "udr_path", or_null(r[0]), or_null(r[1])});
     const auto tables = db.query("SELECT COUNT(*) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "

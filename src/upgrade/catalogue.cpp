@@ -258,7 +258,7 @@ bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsign
         }
         if (stop_requested())
             throw Stopped();
-        out("index " + index + counted + ": building it with the UDR");
+        out("index " + index + counted + ": building it");
         try {
             {
                 // The engine builds the index when the statement commits.
@@ -266,7 +266,7 @@ bool build_indexes(Attachment &db, const std::vector<std::string> &names, unsign
                 db.execute("ALTER INDEX " + *name + " ACTIVE");
                 db.commit();
             }
-            out("index " + index + " built with the UDR");
+            out("index " + index + " built");
         } catch (const EngineError &e) {
             db.rollback();
             if (stop_requested())

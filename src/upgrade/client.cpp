@@ -341,7 +341,10 @@ void Attachment::each(const std::string &sql, const std::vector<std::string> &pa
     auto as_texts = [&](IMessageMetadata *meta, const std::vector<unsigned> &lengths) {
         Released<IMetadataBuilder> builder(call(client_, [&](Status *s) { return meta->getBuilder(s); }));
         for (unsigned i = 0; i < lengths.size(); ++i) {
-            call(client_, [&](Status *s) { builder.p->setType(s, i, SQL_VARYING + 1); });
+            // SQL_VARYING itself, not with the nullable bit: Firebird 6
+            // reads the type as given and knows no type 449 (internal
+            // error); every field has its null indicator all the same.
+            call(client_, [&](Status *s) { builder.p->setType(s, i, SQL_VARYING); });
             call(client_, [&](Status *s) { builder.p->setLength(s, i, std::max(1u, lengths[i])); });
             call(client_, [&](Status *s) { builder.p->setCharSet(s, i, CS_UTF8); });
         }

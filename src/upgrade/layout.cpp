@@ -77,6 +77,11 @@ Layout find_layout(const Options &options)
     return l;
 }
 
+bool builds_no_index_in_restore(const std::string &provider)
+{
+    return provider != "Engine12" && provider != "Engine13";
+}
+
 bool remote(const std::string &database)
 {
     if (database.find("://") != std::string::npos)

@@ -56,6 +56,10 @@ struct Options {
 
 // --- layout.cpp ---------------------------------------------------------------
 
+// Firebird 6 and later: an engine that must never evaluate a UDF (it
+// crashes), so that a restore builds no index before the switch.
+bool builds_no_index_in_restore(const std::string &provider);
+
 struct Layout {
     std::string root;     // the Firebird the DBA named
     std::string client;   // its client library

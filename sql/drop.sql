@@ -5,7 +5,8 @@
  * expression index), the list printed first names what uses which function,
  * the drop or the COMMIT fails ("there are N dependencies"), the script
  * stops there and nothing is dropped.  What was dropped is listed after the
- * COMMIT, from the catalogue.
+ * COMMIT, from the catalogue.  On Firebird 6, the functions of the current
+ * schema (the first of the search path).
  *   isql-fb -q -i drop.sql <database>
  */
 SET BAIL ON;
@@ -27,9 +28,12 @@ AS
 DECLARE name VARCHAR(63);
 DECLARE n INTEGER = 0;
 BEGIN
-    FOR SELECT TRIM(RDB$FUNCTION_NAME) FROM RDB$FUNCTIONS
-        WHERE RDB$PACKAGE_NAME IS NULL
-          AND RDB$FUNCTION_NAME IN ('FN_SHORTDATE', 'FN_CURRYR', 'FN_STRLEN', 'FN_STRCAT', 'FN_FULLCAT', 'FN_PAD')
+    -- Firebird 6 keeps functions in schemas: those of the current one.
+    FOR EXECUTE STATEMENT 'SELECT TRIM(RDB$FUNCTION_NAME) FROM RDB$FUNCTIONS WHERE RDB$PACKAGE_NAME IS NULL AND '
+            || 'RDB$FUNCTION_NAME IN (''FN_SHORTDATE'', ''FN_CURRYR'', ''FN_STRLEN'', ''FN_STRCAT'', ''FN_FULLCAT'', ''FN_PAD'')'
+            || IIF(CAST(SUBSTRING(RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM 1
+                                  FOR POSITION('.' IN RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION')) - 1) AS INTEGER) >= 6,
+                   ' AND RDB$SCHEMA_NAME = CURRENT_SCHEMA', '')
         INTO :name
     DO BEGIN
         EXECUTE STATEMENT 'DROP FUNCTION ' || name;
@@ -42,9 +46,23 @@ SET TERM ;^
 -- The engine checks what depends on a function when the drop commits: a
 -- refused COMMIT stops the script here, having said nothing was dropped.
 COMMIT;
-SELECT TRIM(d.name) AS dropped
-FROM (SELECT RDB$GET_CONTEXT('USER_SESSION', 'MORVANFN_DROP_' || n.i) AS name
-      FROM (SELECT 1 AS i FROM RDB$DATABASE UNION ALL SELECT 2 FROM RDB$DATABASE UNION ALL SELECT 3 FROM RDB$DATABASE
-            UNION ALL SELECT 4 FROM RDB$DATABASE UNION ALL SELECT 5 FROM RDB$DATABASE UNION ALL SELECT 6 FROM RDB$DATABASE) n
-      WHERE n.i <= CAST(RDB$GET_CONTEXT('USER_SESSION', 'MORVANFN_DROPS') AS INTEGER)) d
-WHERE NOT EXISTS (SELECT 1 FROM RDB$FUNCTIONS f WHERE f.RDB$FUNCTION_NAME = d.name AND f.RDB$PACKAGE_NAME IS NULL);
+SET TERM ^;
+EXECUTE BLOCK RETURNS (dropped VARCHAR(63))
+AS
+DECLARE i INTEGER = 0;
+DECLARE still INTEGER;
+BEGIN
+    WHILE (i < COALESCE(CAST(RDB$GET_CONTEXT('USER_SESSION', 'MORVANFN_DROPS') AS INTEGER), 0)) DO
+    BEGIN
+        i = i + 1;
+        dropped = RDB$GET_CONTEXT('USER_SESSION', 'MORVANFN_DROP_' || i);
+        EXECUTE STATEMENT ('SELECT COUNT(*) FROM RDB$FUNCTIONS WHERE RDB$FUNCTION_NAME = ? AND RDB$PACKAGE_NAME IS NULL'
+                || IIF(CAST(SUBSTRING(RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM 1
+                                      FOR POSITION('.' IN RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION')) - 1) AS INTEGER) >= 6,
+                       ' AND RDB$SCHEMA_NAME = CURRENT_SCHEMA', '')) (dropped)
+            INTO :still;
+        IF (still = 0) THEN
+            SUSPEND;
+    END
+END^
+SET TERM ;^

@@ -2,7 +2,8 @@
 # What an engine does with declare.sql's UDFs, each call in a process of its
 # own (Firebird 6 crashes the process on some): a table for the guide, and
 # the check that check.sql calls every one of them UNSAFE there while
-# declare_udr.sql's functions give the answers.
+# declare_udr.sql's functions give the answers; and declare_udr.sql and
+# drop.sql in a schema of their own and in PUBLIC (Firebird 6's schemas).
 #
 # usage: firebird.sh ENGINE run sh udf_probe_test.sh BUILD_DIR
 set -eu
@@ -47,5 +48,22 @@ isql-fb -q -m -i "$top/sql/declare_udr.sql" "$db" > /dev/null 2>&1
 expect "declare_udr.sql's functions answer" \
     "$(echo "SET LIST ON; SELECT FN_PAD(7, 5) || ' ' || FN_STRCAT('morvan', 'fn') || ' ' || FN_STRLEN('Firebird') AS r FROM RDB\$DATABASE;" |
         isql-fb -q -m "$db" | awk '$1 == "R" { $1 = ""; print substr($0, 2) }')" "00007 morvanfn 8"
+
+# The scripts in a schema of their own: declare_udr.sql and drop.sql act on
+# the current schema (the first of the search path), and leave PUBLIC's.
+value() { echo "SET LIST ON; $2" | isql-fb -q -m "$1" 2>&1 | awk 'NF >= 2 { $1 = ""; print substr($0, 2); exit }'; }
+echo "CREATE SCHEMA SHOP; COMMIT;" | isql-fb -q -m "$db"
+{ echo "SET SEARCH_PATH TO SHOP;"; cat "$top/sql/declare_udr.sql"; } > "$work/declare_shop.sql"
+isql-fb -q -m -i "$work/declare_shop.sql" "$db" > "$work/declare_shop.out" 2>&1 || true
+expect "declare_udr.sql in the schema SHOP: its functions there, PUBLIC's as they were" \
+    "$(value "$db" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$SCHEMA_NAME = 'SHOP';") $(value "$db" "SELECT SHOP.FN_PAD(7, 5) || ' ' || PUBLIC.FN_PAD(7, 6) FROM RDB\$DATABASE;")" \
+    "6 00007 000007"
+{ echo "SET SEARCH_PATH TO SHOP;"; cat "$top/sql/drop.sql"; } > "$work/drop_shop.sql"
+isql-fb -q -m -i "$work/drop_shop.sql" "$db" > "$work/drop_shop.out" 2>&1 || true
+expect "drop.sql in the schema SHOP: its six dropped and said, PUBLIC's kept" \
+    "$(grep -c '^DROPPED' "$work/drop_shop.out") $(value "$db" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$SCHEMA_NAME = 'SHOP';") $(value "$db" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$SCHEMA_NAME = 'PUBLIC';")" \
+    "6 0 6"
+isql-fb -q -m -i "$top/sql/drop.sql" "$db" > "$work/drop_public.out" 2>&1 || true
+expect "drop.sql in PUBLIC: its six" "$(grep -c '^DROPPED' "$work/drop_public.out") $(value "$db" "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$SCHEMA_NAME = 'PUBLIC';")" "6 0"
 echo "UDFs on $FB_ENGINE: $([ $failed = 0 ] && echo passed || echo FAILED)"
 [ $failed = 0 ]

@@ -224,7 +224,7 @@ CREATE FUNCTION UDR_SMALL (v SMALLINT, w SMALLINT) RETURNS VARCHAR(10) EXTERNAL 
 COMMIT;
 SQL
 isql -i "$work/udr.sql" "$work/restored.fdb"
-isql -i "$build/sql/check.sql" "$work/restored.fdb" > "$work/check-udr.out"
+isql -i "$build/sql/check.sql" "$work/restored.fdb" | unqualified > "$work/check-udr.out"
 for call in "UDR_BIGINT(1, 2)" "UDR_CHAR_RESULT('a', 'b')" "UDR_ONE_ARGUMENT(1)" "UDR_RULE_CASE(1, 2)" \
             "UDR_CHAR_SJIS('a', 'b')" "UDR_STRLEN_CHAR('a')" "UDR_CHAR_UTF8('a', 'b')" "UDR_SMALL(1, 2)"; do
     f=${call%%(*}

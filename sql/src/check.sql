@@ -40,7 +40,6 @@ AS
 DECLARE udf_access VARCHAR(1000);
 DECLARE module VARCHAR(300) CHARACTER SET UTF8;
 DECLARE ret SMALLINT;
-DECLARE engine_major INTEGER;
 -- @VARIABLES@
 BEGIN
     engine_major = CAST(SUBSTRING(RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM 1
@@ -51,13 +50,16 @@ BEGIN
             INTO :udf_access;
         WHEN ANY DO udf_access = NULL;
     END
-    FOR SELECT TRIM(TRAILING FROM f.RDB$FUNCTION_NAME), TRIM(f.RDB$ENTRYPOINT), TRIM(f.RDB$MODULE_NAME), f.RDB$RETURN_ARGUMENT
-        FROM RDB$FUNCTIONS f
-        WHERE f.RDB$PACKAGE_NAME IS NULL
-          AND (LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO '(%[/\])?morvanfn(.so|.dll)?'
-               OR (f.RDB$ENGINE_NAME = 'UDR' AND LOWER(f.RDB$ENTRYPOINT) STARTING WITH 'morvanfn_udr!'))
-        ORDER BY f.RDB$FUNCTION_NAME
-        INTO :function_name, :entry_point, :module, :ret
+    -- Firebird 6 keeps functions in schemas: every schema's, with its name
+    -- (a text that 3.0 to 5.0, which have no such column, never prepare).
+    FOR EXECUTE STATEMENT
+        'SELECT TRIM(TRAILING FROM f.RDB$FUNCTION_NAME), TRIM(f.RDB$ENTRYPOINT), TRIM(f.RDB$MODULE_NAME), f.RDB$RETURN_ARGUMENT, '
+        || IIF(engine_major >= 6, 'TRIM(TRAILING FROM f.RDB$SCHEMA_NAME)', 'CAST(NULL AS VARCHAR(63) CHARACTER SET UTF8)')
+        || ' FROM RDB$FUNCTIONS f WHERE f.RDB$PACKAGE_NAME IS NULL'
+        || ' AND (LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO ''(%[/\])?morvanfn(.so|.dll)?'''
+        || ' OR (f.RDB$ENGINE_NAME = ''UDR'' AND LOWER(f.RDB$ENTRYPOINT) STARTING WITH ''morvanfn_udr!''))'
+        || ' ORDER BY ' || IIF(engine_major >= 6, 'f.RDB$SCHEMA_NAME, ', '') || 'f.RDB$FUNCTION_NAME'
+        INTO :function_name, :entry_point, :module, :ret, :schema_name
     DO BEGIN
 -- @RULES@
         verdict = CASE
@@ -74,15 +76,19 @@ BEGIN
             note = TRIM(COALESCE(note || '; ', '') || 'UDF: needs UdfAccess (this server has UdfAccess = None, so every call fails)');
         -- A computed column or a view's column depends through its domain,
         -- a check constraint through its triggers: count their owners.
-        dependents = (SELECT COUNT(DISTINCT COALESCE(
-                                 (SELECT FIRST 1 f.RDB$RELATION_NAME FROM RDB$RELATION_FIELDS f
-                                  WHERE f.RDB$FIELD_SOURCE = d.RDB$DEPENDENT_NAME),
-                                 (SELECT c.RDB$CONSTRAINT_NAME FROM RDB$CHECK_CONSTRAINTS c
-                                  WHERE c.RDB$TRIGGER_NAME = d.RDB$DEPENDENT_NAME),
-                                 d.RDB$DEPENDENT_NAME))
-                      FROM RDB$DEPENDENCIES d
-                      WHERE d.RDB$DEPENDED_ON_NAME = :function_name AND d.RDB$DEPENDED_ON_TYPE = 15);
+        EXECUTE STATEMENT ('SELECT COUNT(DISTINCT COALESCE('
+                || '(SELECT FIRST 1 f.RDB$RELATION_NAME FROM RDB$RELATION_FIELDS f WHERE f.RDB$FIELD_SOURCE = d.RDB$DEPENDENT_NAME), '
+                || '(SELECT c.RDB$CONSTRAINT_NAME FROM RDB$CHECK_CONSTRAINTS c WHERE c.RDB$TRIGGER_NAME = d.RDB$DEPENDENT_NAME), '
+                || 'd.RDB$DEPENDENT_NAME)) FROM RDB$DEPENDENCIES d '
+                || 'WHERE d.RDB$DEPENDED_ON_NAME = :f AND d.RDB$DEPENDED_ON_TYPE = 15'
+                || IIF(schema_name IS NULL, ' AND CAST(:s AS VARCHAR(63) CHARACTER SET UTF8) IS NULL',
+                       ' AND d.RDB$DEPENDED_ON_SCHEMA_NAME = :s'))
+            (f := function_name, s := schema_name)
+            INTO :dependents;
         IF (arguments = '') THEN arguments = '(none)';
+        -- A name with its schema, as SQL writes it ("PUBLIC"."FN_PAD").
+        IF (schema_name IS NOT NULL) THEN
+            function_name = '"' || REPLACE(schema_name, '"', '""') || '"."' || REPLACE(function_name, '"', '""') || '"';
         SUSPEND;
     END
     IF (function_name IS NULL) THEN

@@ -52,15 +52,20 @@ DECLARE index_name VARCHAR(63) CHARACTER SET UTF8;
 BEGIN
     -- Dialect 1 has no quoted names: "X" is a text there.
     SELECT MON$SQL_DIALECT FROM MON$DATABASE INTO :dialect;
-    FOR SELECT TRIM(TRAILING FROM f.RDB$FUNCTION_NAME), TRIM(f.RDB$ENTRYPOINT), TRIM(f.RDB$MODULE_NAME), f.RDB$RETURN_ARGUMENT
-        FROM RDB$FUNCTIONS f
-        WHERE f.RDB$PACKAGE_NAME IS NULL
-          AND LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO '(%[/\])?morvanfn(.so|.dll)?'
-        ORDER BY f.RDB$FUNCTION_NAME
-        INTO :function_name, :entry_point, :module, :ret
+    engine_major = CAST(SUBSTRING(RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM 1
+                                  FOR POSITION('.' IN RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION')) - 1) AS INTEGER);
+    -- Firebird 6 keeps functions in schemas: every schema's, with its name.
+    FOR EXECUTE STATEMENT
+        'SELECT TRIM(TRAILING FROM f.RDB$FUNCTION_NAME), TRIM(f.RDB$ENTRYPOINT), TRIM(f.RDB$MODULE_NAME), f.RDB$RETURN_ARGUMENT, '
+        || IIF(engine_major >= 6, 'TRIM(TRAILING FROM f.RDB$SCHEMA_NAME)', 'CAST(NULL AS VARCHAR(63) CHARACTER SET UTF8)')
+        || ' FROM RDB$FUNCTIONS f WHERE f.RDB$PACKAGE_NAME IS NULL'
+        || ' AND LOWER(TRIM(f.RDB$MODULE_NAME)) SIMILAR TO ''(%[/\])?morvanfn(.so|.dll)?'''
+        || ' ORDER BY ' || IIF(engine_major >= 6, 'f.RDB$SCHEMA_NAME, ', '') || 'f.RDB$FUNCTION_NAME'
+        INTO :function_name, :entry_point, :module, :ret, :schema_name
     DO BEGIN
 -- @RULES@
-        quoted = IIF(dialect = 1, function_name, '"' || REPLACE(function_name, '"', '""') || '"');
+        quoted = IIF(dialect = 1, COALESCE(schema_name || '.', '') || function_name,
+                     COALESCE('"' || REPLACE(schema_name, '"', '""') || '".', '') || '"' || REPLACE(function_name, '"', '""') || '"');
         IF (undefined IS NULL AND dialect = 1 AND function_name NOT SIMILAR TO '[A-Z][A-Z0-9_$]*') THEN
             undefined = 'its name needs quotes, which dialect 1 has not';
         IF (undefined IS NOT NULL) THEN
@@ -103,6 +108,8 @@ BEGIN
                 inactive = made_inactive;
             END
         END
+        IF (schema_name IS NOT NULL) THEN
+            function_name = '"' || REPLACE(schema_name, '"', '""') || '"."' || REPLACE(function_name, '"', '""') || '"';
         SUSPEND;
     END
     RDB$SET_CONTEXT('USER_SESSION', 'MORVANFN_SWITCHED', switched);

@@ -132,8 +132,33 @@ std::string builtin_for(const std::string &entry_point)
     return "";
 }
 
+std::optional<std::string> shadowed_on_6(const std::string &engine_version, const std::string &name)
+{
+    // The engine's major version, from its own string (LI-V5.0.4..., LI-T6.0.0...).
+    const size_t dash = engine_version.find('-');
+    if (dash == std::string::npos || std::atoi(engine_version.c_str() + dash + 2) < 6)
+        return std::nullopt;
+    // Firebird 6's built-in functions (its SysFunction table): an
+    // unqualified call of one of these names reaches the built-in there.
+    static const char *const builtins[] = {
+        "ABS", "ACOS", "ACOSH", "ASCII_CHAR", "ASCII_VAL", "ASIN", "ASINH", "ATAN", "ATAN2", "ATANH", "BASE64_DECODE",
+        "BASE64_ENCODE", "BIN_AND", "BIN_NOT", "BIN_OR", "BIN_SHL", "BIN_SHL_ROT", "BIN_SHR", "BIN_SHR_ROT", "BIN_XOR",
+        "BLOB_APPEND", "CEIL", "CEILING", "CHAR_TO_UUID", "COMPARE_DECFLOAT", "COS", "COSH", "COT", "CRYPT_HASH", "DATEADD",
+        "DATEDIFF", "DECRYPT", "ENCRYPT", "EXP", "FIRST_DAY", "FLOOR", "GEN_UUID", "GREATEST", "HASH", "HEX_DECODE",
+        "HEX_ENCODE", "LAST_DAY", "LEAST", "LEFT", "LN", "LOG", "LOG10", "LPAD", "MAKE_DBKEY", "MAXVALUE", "MINVALUE", "MOD",
+        "NORMALIZE_DECFLOAT", "OVERLAY", "PI", "POSITION", "POWER", "QUANTIZE", "RAND", "REPLACE", "REVERSE", "RIGHT",
+        "ROUND", "RPAD", "RSA_DECRYPT", "RSA_ENCRYPT", "RSA_PRIVATE", "RSA_PUBLIC", "RSA_SIGN_HASH", "RSA_VERIFY_HASH",
+        "SIGN", "SIN", "SINH", "SQRT", "TAN", "TANH", "TOTALORDER", "TRUNC", "UNICODE_CHAR", "UNICODE_VAL", "UUID_TO_CHAR"};
+    for (const char *b : builtins)
+        if (name == b)
+            return "on Firebird 6 an unqualified " + name + "(...) calls the built-in " + name +
+                   ", not this UDF (a caller that wants the UDF names its schema)";
+    return std::nullopt;
+}
+
 bool report_other_udfs(Attachment &db, const Out &out)
 {
+    const std::string engine = db.engine_version();
     // Every UDF not on this library: the switch leaves it as it is, and it
     // works only where UdfAccess allows its module.
     const auto rows = db.query(R"(
@@ -157,9 +182,11 @@ ORDER BY 1)");
         std::string used = r[3] ? *r[3] : "";
         if (r[4])
             used += (used.empty() ? "" : ", ") + *r[4] + " (inactive)";
+        const auto shadowed = shadowed_on_6(engine, or_null(r[0]));
         out("  " + or_null(r[0]) + ": UDF on " + or_null(r[1]) + " (" + or_null(r[2]) + "), used by " +
             (used.empty() ? "nothing" : used) +
-            (builtin.empty() ? "" : "; Firebird has " + builtin + " built in, which needs no UdfAccess"));
+            (builtin.empty() ? "" : "; Firebird has " + builtin + " built in, which needs no UdfAccess") +
+            (shadowed ? "; " + *shadowed : ""));
     }
     return true;
 }

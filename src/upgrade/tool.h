@@ -195,6 +195,9 @@ std::string builtin_for(const std::string &entry_point);
 // The UDFs on other libraries, with what uses them and the built-in that
 // replaces each; true when there is one.
 bool report_other_udfs(Attachment &db, const Out &out);
+// A UDF's SQL name that Firebird 6 (from its engine version string) reads as
+// a built-in's when called unqualified: what that means, or nullopt.
+std::optional<std::string> shadowed_on_6(const std::string &engine_version, const std::string &name);
 // How many functions are still UDFs on this library.
 int udfs_on_morvanfn(Attachment &db);
 // What UdfAccess the database needs once the switch is done, said.

@@ -25,6 +25,9 @@
 #   1,200 declarations on this library, switched in place;
 #   a backup in three volumes: in order, out of order, one named twice, the
 #     last one missing;
+#   CSTRING(8) results, inherited and named, in NONE, OCTETS, WIN1251,
+#     WIN1252 and UTF8 databases, through a view and expression indexes:
+#     the same answers after a switch in place and after a restore;
 #   a read-only database of another page size, sweep interval, write mode
 #     and character set: every property a plain restore keeps, switched;
 #   UDFs on other libraries (ib_udf's RTRIM, a vendor's): named, with the
@@ -245,6 +248,44 @@ expect "a dangling link at the target is never replaced" "$s $(readlink "$work/o
 ln -s "$work/elsewhere" "$work/out/linked"
 if tool restore "$work/names.fbk" "$work/out/linked/through.fdb" > "$work/linked.log" 2>&1; then s=0; else s=$?; fi
 expect "a linked directory" "$s $([ -f "$work/elsewhere/through.fdb" ] && echo made)" "0 made"
+
+# --- CSTRING(8) in every kind of character set: the answers kept --------------------------
+# In each database set, one declaration inheriting it and one naming it; a
+# view and an expression index over each, with the longest results the
+# UDF's buffer took (10 characters in UTF8's 32 bytes, 8 elsewhere).  Their
+# answers under the UDF, after a switch in place, and after a restore.
+answers() {
+    printf 'SET LIST ON;\nSELECT CAST(LIST(d, \047,\047) AS VARCHAR(200)) AS v FROM (SELECT d FROM DOCS_VIEW ORDER BY n);\nSET PLAN ON;\nSELECT COUNT(*) AS i FROM DOCS WHERE DOC_A(n, %s) = LPAD(2, %s, \0470\047);\nSELECT COUNT(*) AS j FROM DOCS WHERE DOC_B(n, %s) = LPAD(3, %s, \0470\047);\n' \
+        "$2" "$2" "$2" "$2" | isql-fb -q -m -nod "$1" 2>&1 | grep -v '^$'
+}
+for cs in NONE OCTETS WIN1251 WIN1252 UTF8; do
+    w=8; [ $cs = UTF8 ] && w=10
+    db=$work/cs-$cs.fdb
+    isql-fb -q -m <<SQL
+CREATE DATABASE '$db' DEFAULT CHARACTER SET $cs;
+DECLARE EXTERNAL FUNCTION DOC_A INTEGER, INTEGER, CSTRING(8)
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME 'morvanfn';
+DECLARE EXTERNAL FUNCTION DOC_B INTEGER, INTEGER, CSTRING(8) CHARACTER SET $cs
+    RETURNS PARAMETER 3 ENTRY_POINT '_fn_pad' MODULE_NAME 'morvanfn';
+COMMIT;
+CREATE TABLE DOCS (N INTEGER);
+CREATE INDEX DOCS_A ON DOCS COMPUTED BY (DOC_A(N, $w));
+CREATE INDEX DOCS_B ON DOCS COMPUTED BY (DOC_B(N, $w));
+CREATE VIEW DOCS_VIEW (N, D) AS SELECT N, CAST(DOC_A(N, $w) AS VARCHAR(10)) || '/' || CAST(DOC_B(N, $w) AS VARCHAR(10)) FROM DOCS;
+COMMIT;
+INSERT INTO DOCS VALUES (1); INSERT INTO DOCS VALUES (2); INSERT INTO DOCS VALUES (3);
+COMMIT;
+SQL
+    answers "$db" $w > "$work/cs-$cs.udf"
+    gbak -b "$db" "$work/cs-$cs.fbk"
+    if tool switch "$db" > "$work/cs-$cs-switch.log" 2>&1; then s=0; else s=$?; fi
+    answers "$db" $w > "$work/cs-$cs.switched"
+    if tool restore "$work/cs-$cs.fbk" "$work/out/cs-$cs.fdb" > "$work/cs-$cs-restore.log" 2>&1; then r=0; else r=$?; fi
+    answers "$work/out/cs-$cs.fdb" $w > "$work/cs-$cs.restored"
+    expect "CSTRING(8) in a $cs database, inherited and named: every answer of its view and indexes kept, in place and restored" \
+        "$s $r $(grep -c '^V  *0*1/0*1,0*2/0*2,0*3/0*3$' "$work/cs-$cs.udf") $(cmp -s "$work/cs-$cs.udf" "$work/cs-$cs.switched" && echo same) $(cmp -s "$work/cs-$cs.udf" "$work/cs-$cs.restored" && echo same)" \
+        "0 0 1 same same"
+done
 
 # --- what a plain restore keeps, the tool keeps ---------------------------------------
 props=$work/props.fdb

@@ -132,11 +132,16 @@ std::string builtin_for(const std::string &entry_point)
     return "";
 }
 
+int engine_major(const std::string &engine_version)
+{
+    // From the engine's own string: LI-V5.0.4.1812 ..., LI-T6.0.0.2123 ...
+    const size_t dash = engine_version.find('-');
+    return dash == std::string::npos || dash + 2 >= engine_version.size() ? 0 : std::atoi(engine_version.c_str() + dash + 2);
+}
+
 std::optional<std::string> shadowed_on_6(const std::string &engine_version, const std::string &name)
 {
-    // The engine's major version, from its own string (LI-V5.0.4..., LI-T6.0.0...).
-    const size_t dash = engine_version.find('-');
-    if (dash == std::string::npos || std::atoi(engine_version.c_str() + dash + 2) < 6)
+    if (engine_major(engine_version) < 6)
         return std::nullopt;
     // Firebird 6's built-in functions (its SysFunction table): an
     // unqualified call of one of these names reaches the built-in there.
@@ -198,9 +203,12 @@ int udfs_on_morvanfn(Attachment &db)
     return std::atoi(or_null(left[0][0]).c_str());
 }
 
-void advise_udf_access(bool udfs_left, const Out &out)
+void advise_udf_access(bool udfs_left, const Out &out, const std::string &engine_version)
 {
-    if (udfs_left)
+    if (udfs_left && engine_major(engine_version) >= 6)
+        out("UdfAccess: UDFs are left (named above), and Firebird 6 calls none of them (a text result fails at "
+            "prepare, other calls crash the server): replace or drop each; then UdfAccess = None serves this database");
+    else if (udfs_left)
         out("UdfAccess: UDFs are left (named above): keep UdfAccess allowing their modules until each is replaced; "
             "with UdfAccess = None every call of them fails, and every query through an index on them");
     else
@@ -370,7 +378,7 @@ int step_finish(Step &step, const std::vector<std::string> &a)
     step_says("check:");
     attention = report_check(db, step_says) || attention;
     const bool others = report_other_udfs(db, step_says);
-    advise_udf_access(s.left || others, step_says);
+    advise_udf_access(s.left || others, step_says, db.engine_version());
     attention = attention || others;
 
     // The truth, from the catalogue: indexes, owner, online.

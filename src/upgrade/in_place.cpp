@@ -150,7 +150,7 @@ int in_place(const Options &options, const Hooks &hooks)
         const bool others = report_other_udfs(db, out);
         if (others && status == exit_done)
             status = exit_attention;
-        advise_udf_access(others || udfs_on_morvanfn(db) > 0, out);
+        advise_udf_access(others || udfs_on_morvanfn(db) > 0, out, db.engine_version());
         db.detach();
         if (stop_requested())
             throw Stopped();

@@ -195,13 +195,16 @@ std::string builtin_for(const std::string &entry_point);
 // The UDFs on other libraries, with what uses them and the built-in that
 // replaces each; true when there is one.
 bool report_other_udfs(Attachment &db, const Out &out);
+// The engine's major version from its own string (LI-V5.0.4.1812 ...: 5).
+int engine_major(const std::string &engine_version);
 // A UDF's SQL name that Firebird 6 (from its engine version string) reads as
 // a built-in's when called unqualified: what that means, or nullopt.
 std::optional<std::string> shadowed_on_6(const std::string &engine_version, const std::string &name);
 // How many functions are still UDFs on this library.
 int udfs_on_morvanfn(Attachment &db);
 // What UdfAccess the database needs once the switch is done, said.
-void advise_udf_access(bool udfs_left, const Out &out);
+// engine_version: the engine's own string (Firebird 6 calls no UDF).
+void advise_udf_access(bool udfs_left, const Out &out, const std::string &engine_version);
 // The check statement's rows; true when one needs the DBA.
 bool report_check(Attachment &db, const Out &out);
 // What a switch did and left, from the catalogue (filled as it goes: a

@@ -323,4 +323,6 @@ TEST(OtherUdfs, NamedLikeABuiltInOfFirebird6)
     EXPECT_FALSE(shadowed_on_6("LI-T6.0.0.2123 Firebird 6.0 Initial", "FN_PAD").has_value());
     EXPECT_FALSE(shadowed_on_6("LI-V5.0.4.1812 Firebird 5.0", "ABS").has_value());
     EXPECT_FALSE(shadowed_on_6("WI-V3.0.14.33824 Firebird 3.0", "LPAD").has_value());
+    EXPECT_EQ(engine_major("LI-T6.0.0.2123 Firebird 6.0 Initial"), 6);
+    EXPECT_EQ(engine_major(""), 0);
 }

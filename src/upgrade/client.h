@@ -2,7 +2,7 @@
 //
 // The tool talks to the engine through Firebird's public interfaces alone
 // (fb_get_master_interface and what it hands out), from whichever client
-// library the DBA's Firebird has, so one program serves Firebird 3, 4 and 5.
+// library the DBA's Firebird has, so one program serves Firebird 3, 4, 5 and 6.
 // Every value in a statement is a parameter; the caller quotes names
 // (quoted()).  An engine error keeps its status vector: codes and their
 // string arguments are read from it, never from its text.

@@ -1,6 +1,6 @@
 /*
  * morvanfn-upgrade: brings a database that declared this library's
- * functions as UDFs onto Firebird 3, 4 or 5, every declaration on the UDR
+ * functions as UDFs onto Firebird 3, 4, 5 or 6, every declaration on the UDR
  * module, through Firebird's own client library and service manager.
  *
  *   morvanfn-upgrade [OPTION ...] restore BACKUP [VOLUME ...] DATABASE

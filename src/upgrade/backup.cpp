@@ -72,7 +72,7 @@ Restored restore_through_service(Step &step, const std::vector<std::string> &bac
     // Firebird 6 crashes evaluating a UDF, as it would building an index
     // on one: there the whole restore builds no index, the finish step
     // builds them all once the UDFs are the UDR.
-    const bool no_index = !metadata_only && builds_no_index_in_restore(step.provider);
+    const bool no_index = !metadata_only && firebird6_or_later(step.provider);
     spb.text(isc_spb_dbname, database)
         .integer(isc_spb_options, isc_spb_res_create | (metadata_only ? isc_spb_res_metadata_only : 0) |
                                       (no_index ? isc_spb_res_deactivate_idx : 0));

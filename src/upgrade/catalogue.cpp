@@ -161,9 +161,8 @@ std::optional<std::string> shadowed_on_6(const std::string &engine_version, cons
     return std::nullopt;
 }
 
-bool report_other_udfs(Attachment &db, const Out &out)
+bool report_other_udfs(Attachment &db, const Out &out, const std::string &engine_version)
 {
-    const std::string engine = db.engine_version();
     // Every UDF not on this library: the switch leaves it as it is, and it
     // works only where UdfAccess allows its module.
     const auto rows = db.query(R"(
@@ -187,7 +186,7 @@ ORDER BY 1)");
         std::string used = r[3] ? *r[3] : "";
         if (r[4])
             used += (used.empty() ? "" : ", ") + *r[4] + " (inactive)";
-        const auto shadowed = shadowed_on_6(engine, or_null(r[0]));
+        const auto shadowed = shadowed_on_6(engine_version, or_null(r[0]));
         out("  " + or_null(r[0]) + ": UDF on " + or_null(r[1]) + " (" + or_null(r[2]) + "), used by " +
             (used.empty() ? "nothing" : used) +
             (builtin.empty() ? "" : "; Firebird has " + builtin + " built in, which needs no UdfAccess") +
@@ -377,8 +376,9 @@ int step_finish(Step &step, const std::vector<std::string> &a)
 
     step_says("check:");
     attention = report_check(db, step_says) || attention;
-    const bool others = report_other_udfs(db, step_says);
-    advise_udf_access(s.left || others, step_says, db.engine_version());
+    const std::string engine = db.engine_version();
+    const bool others = report_other_udfs(db, step_says, engine);
+    advise_udf_access(s.left || others, step_says, engine);
     attention = attention || others;
 
     // The truth, from the catalogue: indexes, owner, online.

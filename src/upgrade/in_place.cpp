@@ -117,7 +117,8 @@ int in_place(const Options &options, const Hooks &hooks)
     Canceller canceller;
     try {
         Attachment probe = attach(3);
-        say("engine: " + probe.engine_version() + (remote(database) ? "" : " (embedded)"));
+        const std::string engine = probe.engine_version();
+        say("engine: " + engine + (remote(database) ? "" : " (embedded)"));
         const unsigned dialect = probe.database_dialect();
         probe.detach();
         Attachment db = attach(dialect);
@@ -147,10 +148,10 @@ int in_place(const Options &options, const Hooks &hooks)
         say("check:");
         if (report_check(db, out) && status == exit_done)
             status = exit_attention;
-        const bool others = report_other_udfs(db, out);
+        const bool others = report_other_udfs(db, out, engine);
         if (others && status == exit_done)
             status = exit_attention;
-        advise_udf_access(others || udfs_on_morvanfn(db) > 0, out, db.engine_version());
+        advise_udf_access(others || udfs_on_morvanfn(db) > 0, out, engine);
         db.detach();
         if (stop_requested())
             throw Stopped();

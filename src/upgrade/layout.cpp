@@ -77,7 +77,7 @@ Layout find_layout(const Options &options)
     return l;
 }
 
-bool builds_no_index_in_restore(const std::string &provider)
+bool firebird6_or_later(const std::string &provider)
 {
     return provider != "Engine12" && provider != "Engine13";
 }

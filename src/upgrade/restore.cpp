@@ -195,7 +195,7 @@ std::vector<std::string> restore_data(const Layout &layout, const RunRoot &run, 
     }
     const std::string took =
         "restored in " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count()) + " s";
-    if (builds_no_index_in_restore(layout.provider)) {
+    if (firebird6_or_later(layout.provider)) {
         failed.clear();
         for (const auto &i : found.all("active_index"))
             failed.push_back(i[0]);
@@ -310,14 +310,6 @@ int restore(const Options &options)
         throw Failure("the database could not be finished (above): nothing was made");
     const std::string database_owner = finished.first("database_owner");
     say("database owner: " + database_owner + (database_owner == owner ? "" : " (NOT " + owner + ")"));
-    std::string upper = owner;
-    for (char &c : upper)
-        c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    if (database_owner != owner && database_owner == upper)
-        say("a restore through Firebird's service manager writes the owner's name in capitals: " +
-            user_in_sql(owner) + " is not the owner of this copy, " + database_owner +
-            " is; create that user (CREATE USER " + user_in_sql(database_owner) +
-            " PASSWORD '...'), or restore with gbak -c as " + user_in_sql(owner) + " (gbak keeps the case)");
     std::string users, create;
     for (const auto &u : found.all("user")) {
         users += (users.empty() ? "" : ", ") + u[0];

@@ -197,7 +197,7 @@ Step::Step(const Layout &layout, const std::string &run, const Hooks &hooks) : c
 
 Service Step::services(const std::string &exact_user)
 {
-    return client.services(service_login(exact_user, provider != "Engine12" && provider != "Engine13"), "");
+    return client.services(service_login(exact_user, firebird6_or_later(provider)), "");
 }
 
 std::string id_text(const FileId &id)

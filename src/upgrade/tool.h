@@ -56,9 +56,9 @@ struct Options {
 
 // --- layout.cpp ---------------------------------------------------------------
 
-// Firebird 6 and later: an engine that must never evaluate a UDF (it
-// crashes), so that a restore builds no index before the switch.
-bool builds_no_index_in_restore(const std::string &provider);
+// Firebird 6 and later (Engine14 on): it crashes evaluating a UDF, and its
+// service manager hands a user's name on as it came.
+bool firebird6_or_later(const std::string &provider);
 
 struct Layout {
     std::string root;     // the Firebird the DBA named
@@ -194,7 +194,8 @@ using Out = std::function<void(const std::string &)>;
 std::string builtin_for(const std::string &entry_point);
 // The UDFs on other libraries, with what uses them and the built-in that
 // replaces each; true when there is one.
-bool report_other_udfs(Attachment &db, const Out &out);
+// engine_version: the engine's own string (what 6.0 reaches, below).
+bool report_other_udfs(Attachment &db, const Out &out, const std::string &engine_version);
 // The engine's major version from its own string (LI-V5.0.4.1812 ...: 5).
 int engine_major(const std::string &engine_version);
 // A UDF's SQL name that Firebird 6 (from its engine version string) reads as

@@ -91,7 +91,6 @@ static int registered_root(wchar_t *root, DWORD size, wchar_t *names, size_t nam
             break;
         if (r != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || value_size < sizeof(wchar_t))
             continue;
-        value[MAX_PATH - 1] = 0;
         value[value_size / sizeof(wchar_t) < MAX_PATH ? value_size / sizeof(wchar_t) : MAX_PATH - 1] = 0;
         if (wcslen(names) + wcslen(name) + wcslen(value) + 8 < names_size) {
             if (names[0])
